@@ -1,0 +1,7 @@
+#include "mainwindow.h"
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+{
+    resize(525, 470);
+    setMinimumSize(525, 455);
+}

@@ -1,0 +1,324 @@
+// orvex-cli: the window's file actions from a terminal, on the same core.
+#include "formats/catalogue.h"
+#include "formats/iqdata.h"
+#include "formats/progress.h"
+#include "formats/save.h"
+#include "instrument/anastr.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFail = 1;
+constexpr int kUsage = 2;
+
+const char* const kUsageText =
+    "usage:\n"
+    "  orvex-cli types\n"
+    "  orvex-cli info    --from TYPE FILE [QFILE] [--clock HZ] [--reflevel DBM] [--json]\n"
+    "  orvex-cli convert --from TYPE IN [IN_Q] --to TYPE OUT [OUT_Q] [--clock HZ] [--reflevel DBM]\n"
+    "                    [--append] [--guard N]\n"
+    "  orvex-cli copy    --from TYPE IN --to TYPE OUT [--clock HZ] [--reflevel DBM]\n"
+    "  orvex-cli serve   --from TYPE IN [IN_Q] [--port N] [--connect-to 0|1] [--clock HZ]\n"
+    "  orvex-cli trace   --device DEV --resource RS [acquisition options] [--to TYPE OUT [OUT_Q]] [--json]\n"
+    "  orvex-cli dir     --device DEV --resource RS FOLDER\n"
+    "TYPE is a list index, a display name or a file extension (see 'orvex-cli types').\n";
+
+struct UsageError {
+    QString text;
+};
+
+void err(const QString& s)
+{
+    std::fprintf(stderr, "orvex-cli: %s\n", s.toLocal8Bit().constData());
+}
+
+// A progress line on stderr, shown only when a person is watching.
+class TermProgress : public Progress {
+public:
+    TermProgress() : tty_(isatty(2)) {}
+    void begin(const QString& label, uint64_t total) override
+    {
+        label_ = label.toLocal8Bit();
+        total_ = total;
+        last_ = -1;
+        step(0);
+    }
+    void step(uint64_t done) override
+    {
+        if (!tty_)
+            return;
+        int pct = total_ ? int(done * 100 / total_) : 0;
+        if (pct == last_)
+            return;
+        last_ = pct;
+        std::fprintf(stderr, "\r%s %3d%%", label_.constData(), pct);
+        std::fflush(stderr);
+    }
+    void end() override
+    {
+        if (tty_)
+            std::fprintf(stderr, "\r%*s\r", label_.size() + 6, "");
+    }
+
+private:
+    bool tty_;
+    QByteArray label_;
+    uint64_t total_ = 0;
+    int last_ = -1;
+};
+
+extern "C" void onInterrupt(int)
+{
+    // The first Ctrl-C asks the running operation to stop cleanly; a second
+    // one ends the program at once.
+    if (EscFlg)
+        _exit(130);
+    EscFlg = 1;
+}
+
+QString number(double v)
+{
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return QString::fromLatin1(buf, int(r.ptr - buf));
+}
+
+QString number(float v)
+{
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return QString::fromLatin1(buf, int(r.ptr - buf));
+}
+
+// A TYPE argument: index, display name (any case) or extension naming
+// exactly one row of the list.
+int resolveType(const QString& arg, const TypStr* list, int count, const char* what)
+{
+    bool isNum = false;
+    int idx = arg.toInt(&isNum);
+    if (isNum) {
+        if (idx >= 0 && idx < count)
+            return idx;
+        throw UsageError{QStringLiteral("%1 type index %2 is outside 0..%3").arg(what).arg(idx).arg(count - 1)};
+    }
+    for (int i = 0; i < count; ++i)
+        if (list[i].Name.compare(arg, Qt::CaseInsensitive) == 0)
+            return i;
+    QString ext = arg.startsWith('.') ? arg.mid(1) : arg;
+    QList<int> hits;
+    for (int i = 0; i < count; ++i) {
+        const QString pat = QStringLiteral("*.") + ext;
+        if (list[i].PatI.compare(pat, Qt::CaseInsensitive) == 0)
+            hits << i;
+    }
+    if (hits.size() == 1)
+        return hits[0];
+    QStringList cands;
+    for (int i : hits)
+        cands << QStringLiteral("  %1  %2").arg(i).arg(list[i].Name);
+    if (hits.isEmpty())
+        throw UsageError{QStringLiteral("unknown %1 type \"%2\"; 'orvex-cli types' lists them").arg(what, arg)};
+    throw UsageError{QStringLiteral("%1 type \"%2\" is ambiguous; candidates:\n%3")
+                         .arg(what, arg, cands.join('\n'))};
+}
+
+// Options and positional arguments of one subcommand.
+struct Args {
+    QStringList from, to;          // TYPE followed by its file names
+    std::optional<double> clock, reflevel;
+    bool json = false, append = false;
+    int guard = 0;
+    QStringList rest;
+
+    static double toDouble(const QString& opt, const QString& v)
+    {
+        bool ok = false;
+        double d = v.toDouble(&ok);
+        if (!ok)
+            throw UsageError{QStringLiteral("%1 takes a number, not \"%2\"").arg(opt, v)};
+        return d;
+    }
+};
+
+Args parse(const QStringList& a, const QStringList& allowed)
+{
+    Args r;
+    QStringList* target = &r.rest;
+    auto value = [&](int& i) {
+        if (i + 1 >= a.size())
+            throw UsageError{a[i] + QStringLiteral(" needs a value")};
+        return a[++i];
+    };
+    for (int i = 0; i < a.size(); ++i) {
+        const QString& s = a[i];
+        if (s.startsWith(QStringLiteral("--")) && !allowed.contains(s))
+            throw UsageError{QStringLiteral("unknown option ") + s};
+        if (s == QLatin1String("--from")) {
+            r.from = QStringList(value(i));
+            target = &r.from;
+        } else if (s == QLatin1String("--to")) {
+            r.to = QStringList(value(i));
+            target = &r.to;
+        } else if (s == QLatin1String("--clock")) {
+            r.clock = Args::toDouble(s, value(i));
+        } else if (s == QLatin1String("--reflevel")) {
+            r.reflevel = Args::toDouble(s, value(i));
+        } else if (s == QLatin1String("--json")) {
+            r.json = true;
+        } else if (s == QLatin1String("--append")) {
+            r.append = true;
+        } else if (s == QLatin1String("--guard")) {
+            bool ok = false;
+            r.guard = value(i).toInt(&ok);
+            if (!ok || r.guard < 0 || r.guard > 99)
+                throw UsageError{QStringLiteral("--guard takes a whole number from 0 to 99")};
+        } else {
+            target->append(s);
+        }
+    }
+    if (!r.rest.isEmpty())
+        throw UsageError{QStringLiteral("unexpected argument \"%1\"").arg(r.rest.first())};
+    return r;
+}
+
+// Fills the record's type and file names from "TYPE FILE [QFILE]".
+void bindFiles(IQDatStr* rec, const QStringList& spec, const TypStr* list, int count,
+               const char* what, bool deriveQ)
+{
+    if (spec.size() < 2)
+        throw UsageError{QStringLiteral("--%1 needs a TYPE and a file").arg(what)};
+    rec->Typ = resolveType(spec[0], list, count, what);
+    const TypStr& t = list[rec->Typ];
+    rec->FileI = spec[1];
+    rec->FileQ.clear();
+    if (spec.size() > 3)
+        throw UsageError{QStringLiteral("--%1 takes at most two files").arg(what)};
+    if (t.Files == 2) {
+        if (spec.size() == 3)
+            rec->FileQ = spec[2];
+        else if (deriveQ)
+            rec->FileQ = QNameFor(spec[1]);
+        else
+            throw UsageError{QStringLiteral("\"%1\" keeps I and Q in two files: give both").arg(t.Name)};
+    } else if (spec.size() == 3) {
+        throw UsageError{QStringLiteral("\"%1\" keeps I and Q in one file").arg(t.Name)};
+    }
+}
+
+// Load IQ as the window's button does it: panel values first, the file's
+// own values (where it has them) override them.
+int load(IQDatStr* rec, const Args& a)
+{
+    rec->Clock = a.clock.value_or(1e8);
+    rec->RefLev = float(a.reflevel.value_or(0.0));
+    int32_t st = LoadDatFile(rec);
+    if (st == ST_OK)
+        return 0;
+    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : LoadErrorText(st, rec->FileI);
+    QString detail = LastDetail();
+    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
+    return kFail;
+}
+
+int cmdTypes()
+{
+    auto print = [](const char* title, const TypStr* list, int count) {
+        std::printf("%s\n", title);
+        for (int i = 0; i < count; ++i)
+            std::printf("%3d  %-28s %d  %-10s %s\n", i, list[i].Name.toUtf8().constData(), list[i].Files,
+                        list[i].PatI.toUtf8().constData(),
+                        list[i].PatQ.isEmpty() ? "-" : list[i].PatQ.toUtf8().constData());
+    };
+    print("load types:", tl, TL_COUNT);
+    print("save types:", ts, TS_COUNT);
+    return 0;
+}
+
+int cmdInfo(const QStringList& argv)
+{
+    Args a = parse(argv, {"--from", "--clock", "--reflevel", "--json"});
+    IQDatStr rec;
+    bindFiles(&rec, a.from, tl, TL_COUNT, "from", false);
+    if (int rc = load(&rec, a))
+        return rc;
+    if (a.json) {
+        QJsonObject o;
+        o.insert("samples", double(rec.N));
+        o.insert("clock", rec.Clock);
+        o.insert("reflevel", double(rec.RefLev));
+        o.insert("center_frequency", rec.CFreq);
+        std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    } else {
+        std::printf("samples: %llu\nclock: %s\nreflevel: %s\ncenter_frequency: %s\n",
+                    (unsigned long long)rec.N, qPrintable(number(rec.Clock)),
+                    qPrintable(number(rec.RefLev)), qPrintable(number(rec.CFreq)));
+    }
+    FreeArr(&rec);
+    return 0;
+}
+
+int cmdConvert(const QStringList& argv)
+{
+    Args a = parse(argv, {"--from", "--to", "--clock", "--reflevel", "--append", "--guard"});
+    IQDatStr dat, dst, sav;
+    bindFiles(&dat, a.from, tl, TL_COUNT, "from", false);
+    bindFiles(&sav, a.to, ts, TS_COUNT, "to", true);
+    if (int rc = load(&dat, a))
+        return rc;
+    dst.FileI = sav.FileI;
+    dst.FileQ = sav.FileQ;
+    bool result = false;
+    int32_t st = SaveDatFile(&dat, &dst, &sav, AnaStr{}, a.append, a.guard, &result);
+    FreeArr(&dat);
+    if (st == ST_OK)
+        return 0;
+    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : SaveErrorText(st, a.append);
+    QString detail = LastDetail();
+    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
+    return kFail;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
+        std::fputs(kUsageText, args.isEmpty() ? stderr : stdout);
+        return args.isEmpty() ? kUsage : 0;
+    }
+    TermProgress progress;
+    SetProgress(&progress);
+    std::signal(SIGINT, onInterrupt);
+
+    const QString cmd = args.takeFirst();
+    try {
+        if (cmd == QLatin1String("types"))
+            return cmdTypes();
+        if (cmd == QLatin1String("info"))
+            return cmdInfo(args);
+        if (cmd == QLatin1String("convert"))
+            return cmdConvert(args);
+        if (QStringList{"copy", "serve", "trace", "dir"}.contains(cmd)) {
+            err(QStringLiteral("%1: not available yet").arg(cmd));
+            return kUsage;
+        }
+        throw UsageError{QStringLiteral("unknown command \"%1\"").arg(cmd)};
+    } catch (const UsageError& e) {
+        err(e.text);
+        std::fputs(kUsageText, stderr);
+        return kUsage;
+    }
+}

@@ -1,0 +1,510 @@
+#include "binary.h"
+#include "fileio.h"
+#include "progress.h"
+
+#include <QList>
+#include <QtGlobal>
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+// Points per chunk: a multiple of the 25000-sample cancel cadence, and a few
+// megabytes for the widest point (16 bytes).
+constexpr uint64_t kPts = 250000;
+
+const QString kReading = QStringLiteral("Reading IQ values...");
+const QString kWriting = QStringLiteral("Writing IQ values...");
+
+// Sets the failure detail and returns the status, so that the checks read
+// as one line each.
+int32_t fail(int32_t st, const QString& why)
+{
+    SetDetail(why);
+    return st;
+}
+
+int32_t tooShort(int32_t st, const QString& file, uint64_t need, int64_t have)
+{
+    return fail(st, QStringLiteral("%1 announces %2 data bytes but holds %3.")
+                        .arg(file).arg(need).arg(have < 0 ? 0 : have));
+}
+
+// True when n points of size bytes fit into the bytes left in the file.
+bool holds(const io::Reader& r, uint64_t n, uint64_t size)
+{
+    return n <= uint64_t(std::max<int64_t>(r.left(), 0)) / size;
+}
+
+// Reads n points of size bytes in chunks and hands each chunk to dec(bytes,
+// first index, count). Polls the cancel flag at every chunk start.
+template <class Dec>
+int32_t readPoints(io::Reader& r, uint64_t n, size_t size, int32_t ioErr, Dec dec)
+{
+    std::vector<uint8_t> buf(size_t(std::min(n, kPts)) * size);
+    for (uint64_t i = 0; i < n;) {
+        if (EscPressed(i))
+            return ST_CANCEL;
+        uint64_t k = std::min(n - i, kPts);
+        if (!r.readFull(buf.data(), size_t(k) * size))
+            return fail(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+        dec(buf.data(), i, k);
+        i += k;
+    }
+    return ST_OK;
+}
+
+// Reads n little-endian float32 values straight into dst.
+int32_t readFloats(io::Reader& r, float* dst, uint64_t n, int32_t ioErr)
+{
+    for (uint64_t i = 0; i < n;) {
+        if (EscPressed(i))
+            return ST_CANCEL;
+        uint64_t k = std::min(n - i, 2 * kPts);
+        if (!r.readFull(dst + i, size_t(k) * 4))
+            return fail(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+#if Q_BYTE_ORDER != Q_LITTLE_ENDIAN
+        for (uint64_t j = i; j < i + k; ++j)
+            dst[j] = io::lef32(reinterpret_cast<const uint8_t*>(dst + j));
+#endif
+        i += k;
+    }
+    return ST_OK;
+}
+
+// Writes n points of size bytes, each encoded by enc(bytes, index).
+template <class Enc>
+int32_t writePoints(io::Writer& w, uint64_t n, size_t size, Enc enc)
+{
+    std::vector<uint8_t> buf(size_t(std::min(n, kPts)) * size);
+    for (uint64_t i = 0; i < n && w.ok();) {
+        if (EscPressed(i))
+            return ST_CANCEL;
+        uint64_t k = std::min(n - i, kPts);
+        for (uint64_t j = 0; j < k; ++j)
+            enc(buf.data() + j * size, i + j);
+        w.write(buf.data(), size_t(k) * size);
+        i += k;
+    }
+    return ST_OK;
+}
+
+// The shared tail of every writer: commit on success, otherwise leave the
+// old destination as it was.
+int32_t finish(io::Writer& w, int32_t st)
+{
+    EscFlg = 0;
+    if (st != ST_OK) {
+        w.cancel();
+        return st;
+    }
+    return w.commit() ? ST_OK : ST_FILE1;
+}
+
+int32_t openOut(io::Writer& w, const QString& file)
+{
+    if (!w.open())
+        return fail(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
+    return ST_OK;
+}
+
+// The common tail of every reader: the flag is cleared once the file was
+// opened, and a failed read leaves no arrays.
+int32_t done(IQDatStr* rec, int32_t st)
+{
+    EscFlg = 0;
+    if (st != ST_OK) {
+        FreeArr(rec);
+        rec->N = 0;
+    }
+    return st;
+}
+
+int32_t openIn(io::Reader& r, const QString& file, int32_t st)
+{
+    if (!r.open(file))
+        return fail(st, QStringLiteral("%1 cannot be opened.").arg(file));
+    return ST_OK;
+}
+
+int32_t loadIqw(IQDatStr* rec, bool block)
+{
+    io::Reader r;
+    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+        return st;
+    const uint64_t n = uint64_t(r.size()) / 8;
+    ProgressScope ps(kReading, n);
+    int32_t st = MakeIQArr(rec, n);
+    if (st != ST_OK)
+        return done(rec, st);
+    rec->N = n;
+    if (block) {
+        st = readFloats(r, rec->I, n, ST_FILE1);
+        if (st == ST_OK)
+            st = readFloats(r, rec->Q, n, ST_FILE1);
+    } else {
+        st = readPoints(r, n, 8, ST_FILE1, [rec](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j, b += 8) {
+                rec->I[i + j] = io::lef32(b);
+                rec->Q[i + j] = io::lef32(b + 4);
+            }
+        });
+    }
+    return done(rec, st);
+}
+
+// SPW and ADS binary headers: "key = value" lines up to a data marker.
+int32_t readSpwHeader(io::Reader& r, const QByteArray& marker, IQDatStr* rec, bool takeValues)
+{
+    for (;;) {
+        QByteArray line = r.readLine(100);
+        if (line.isEmpty())
+            return fail(ST_FILE1, QStringLiteral("%1 has no \"%2\" line.")
+                                      .arg(r.file().fileName(), QString(marker).trimmed()));
+        if (line == marker)
+            return ST_OK;
+        if (!takeValues)
+            continue;
+        int eq = line.indexOf("= ");
+        if (eq < 0)
+            continue;
+        QByteArray key = line.left(eq);
+        QByteArray rest = line.mid(eq + 2);
+        int next = rest.indexOf("= ");
+        QByteArray value = (next < 0 ? rest : rest.left(next)).trimmed();
+        if (key.contains("Sampling")) {
+            rec->Clock = value.toDouble();
+        } else if (key.contains("Number o")) {
+            bool ok = false;
+            qulonglong n = value.toULongLong(&ok);
+            if (!ok)
+                return fail(ST_FILE1, QStringLiteral("The point count \"%1\" is not a number.")
+                                          .arg(QString(value)));
+            rec->N = n;
+        }
+    }
+}
+
+// First two header lines of an ADS time-domain file; the point count is the
+// fourth blank-separated piece of the second line.
+int32_t readTimHeader(io::Reader& r, int32_t err, int32_t* count)
+{
+    r.readLine(100);
+    QByteArray second = r.readLine(200);
+    r.readLine(100);
+    QByteArray fourth = r.readLine(200);
+    if (fourth.isEmpty())
+        return fail(err, QStringLiteral("%1 has no complete header.").arg(r.file().fileName()));
+    QList<QByteArray> pieces = second.split(' ');
+    *count = pieces.size() > 3 ? int32_t(pieces[3].trimmed().toUInt()) : 0;
+    return ST_OK;
+}
+
+struct Awg {
+    int32_t count;
+    double scale;
+};
+
+constexpr int kAwgHeader = 102;
+
+// The AWG header holds, big-endian, the point count, the scale factor and two
+// further doubles the reader does not need, in that order from the start.
+Awg parseAwg(const uint8_t* h)
+{
+    return {int32_t(io::be32(h)), io::bef64(h + 4)};
+}
+
+constexpr int kTdsHeader = 824;
+
+} // namespace
+
+int32_t LoadIQW(IQDatStr* rec) { return loadIqw(rec, false); }
+int32_t LoadIQWBlk(IQDatStr* rec) { return loadIqw(rec, true); }
+
+int32_t LoadIbn(IQDatStr* rec)
+{
+    io::Reader r;
+    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+        return st;
+    uint8_t header[40];
+    r.read(header, sizeof header);
+    return done(rec, fail(ST_REFUSED, QString()));
+}
+
+int32_t LoadAdsSpwBin(IQDatStr* rec)
+{
+    const bool twoFiles = !rec->FileQ.isEmpty();
+    io::Reader ri, rq;
+    if (int32_t st = openIn(ri, rec->FileI, ST_FILE1))
+        return st;
+    rec->N = 0;
+    int32_t st = readSpwHeader(ri, twoFiles ? "$DATA\n" : "$DATA BINARY\n", rec, true);
+    if (st != ST_OK)
+        return done(rec, st);
+    const uint64_t n = rec->N;
+    if (!holds(ri, n, twoFiles ? 8 : 16))
+        return done(rec, tooShort(ST_FILE1, rec->FileI, n * (twoFiles ? 8 : 16), ri.left()));
+    if (twoFiles) {
+        if ((st = openIn(rq, rec->FileQ, ST_FILE2)))
+            return done(rec, st);
+        if ((st = readSpwHeader(rq, "$DATA\n", rec, false)))
+            return done(rec, st);
+        if (!holds(rq, n, 8))
+            return done(rec, tooShort(ST_FILE2, rec->FileQ, n * 8, rq.left()));
+    }
+    ProgressScope ps(kReading, n);
+    if ((st = MakeIQArr(rec, n)))
+        return done(rec, st);
+    if (!twoFiles) {
+        st = readPoints(ri, n, 16, ST_FILE1, [rec](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j, b += 16) {
+                rec->I[i + j] = float(io::lef64(b));
+                rec->Q[i + j] = float(io::lef64(b + 8));
+            }
+        });
+        return done(rec, st);
+    }
+    for (auto [r, dst, err] : {std::tuple{&ri, rec->I, ST_FILE1}, std::tuple{&rq, rec->Q, ST_FILE2}}) {
+        st = readPoints(*r, n, 8, err, [dst = dst](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j)
+                dst[i + j] = float(io::lef64(b + 8 * j));
+        });
+        if (st != ST_OK)
+            break;
+    }
+    return done(rec, st);
+}
+
+int32_t LoadAdsBinTim(IQDatStr* rec)
+{
+    io::Reader ri, rq;
+    int32_t ni = 0, nq = 0;
+    if (int32_t st = openIn(ri, rec->FileI, ST_FILE1))
+        return st;
+    int32_t st = readTimHeader(ri, ST_FILE1, &ni);
+    if (st == ST_OK)
+        st = openIn(rq, rec->FileQ, ST_FILE2);
+    if (st == ST_OK)
+        st = readTimHeader(rq, ST_FILE2, &nq);
+    if (st != ST_OK)
+        return done(rec, st);
+    const int32_t n = std::min(ni, nq);
+    if (n < 0)
+        return done(rec, fail(ST_FILE1, QStringLiteral("The point count %1 is negative.").arg(n)));
+    if (!holds(ri, uint64_t(n), 16))
+        return done(rec, tooShort(ST_FILE1, rec->FileI, uint64_t(n) * 16, ri.left()));
+    if (!holds(rq, uint64_t(n), 16))
+        return done(rec, tooShort(ST_FILE2, rec->FileQ, uint64_t(n) * 16, rq.left()));
+    ProgressScope ps(kReading, uint64_t(n));
+    if ((st = MakeIQArr(rec, uint64_t(n))))
+        return done(rec, st);
+    rec->N = uint64_t(n);
+    for (auto [r, dst, err] : {std::tuple{&ri, rec->I, ST_FILE1}, std::tuple{&rq, rec->Q, ST_FILE2}}) {
+        // Each point is a time stamp (dropped) and a value.
+        st = readPoints(*r, uint64_t(n), 16, err, [dst = dst](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j)
+                dst[i + j] = float(io::lef64(b + 16 * j + 8));
+        });
+        if (st != ST_OK)
+            break;
+    }
+    return done(rec, st);
+}
+
+int32_t LoadAwg2000(IQDatStr* rec)
+{
+    const int passes = rec->SecFile ? 2 : 1;
+    int32_t st = ST_OK;
+    std::optional<ProgressScope> ps;
+    for (int pass = 0; pass < passes && st == ST_OK; ++pass) {
+        const QString& name = pass ? rec->FileQ : rec->FileI;
+        const int32_t err = pass ? ST_FILE2 : ST_FILE1;
+        io::Reader r;
+        if ((st = openIn(r, name, err)))
+            break;
+        uint8_t h[kAwgHeader];
+        if (!r.readFull(h, sizeof h)) {
+            st = fail(err, QStringLiteral("%1 is shorter than its header.").arg(name));
+            break;
+        }
+        const Awg a = parseAwg(h);
+        if (a.count < 0 || !holds(r, uint64_t(a.count), 2)) {
+            st = tooShort(err, name, uint64_t(uint32_t(a.count)) * 2, r.left());
+            break;
+        }
+        if (pass == 0) {
+            ps.emplace(kReading, uint64_t(a.count));
+            if ((st = MakeIQArr(rec, uint64_t(a.count))))
+                break;
+            rec->N = uint64_t(a.count);
+            std::fill(rec->Q, rec->Q + rec->N, 0.0f);
+        } else if (uint64_t(a.count) != rec->N) {
+            st = fail(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
+                                     .arg(rec->N).arg(a.count));
+            break;
+        }
+        float* dst = pass ? rec->Q : rec->I;
+        const double scale = a.scale;
+        st = readPoints(r, rec->N, 2, err, [dst, scale](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j)
+                dst[i + j] = float(io::be16(b + 2 * j) * scale * 0.000244140625 - 0.5);
+        });
+    }
+    return done(rec, st);
+}
+
+int32_t LoadTds5000(IQDatStr* rec)
+{
+    const int passes = rec->SecFile ? 2 : 1;
+    int32_t st = ST_OK;
+    std::optional<ProgressScope> ps;
+    for (int pass = 0; pass < passes && st == ST_OK; ++pass) {
+        const QString& name = pass ? rec->FileQ : rec->FileI;
+        const int32_t err = pass ? ST_FILE2 : ST_FILE1;
+        io::Reader r;
+        if ((st = openIn(r, name, err)))
+            break;
+        uint8_t h[kTdsHeader];
+        if (!r.readFull(h, sizeof h)) {
+            st = fail(err, QStringLiteral("%1 is shorter than its header.").arg(name));
+            break;
+        }
+        const int64_t bytes = int32_t(io::le32(h + 12));
+        const int64_t perPoint = int8_t(h[16]);
+        const int64_t first = int32_t(io::le32(h + 20));
+        const double scale = io::lef64(h + 176);
+        const double offset = io::lef64(h + 184);
+        if (perPoint <= 0) {
+            st = fail(err, QStringLiteral("%1 gives %2 bytes per point.").arg(name).arg(perPoint));
+            break;
+        }
+        const int64_t count = (bytes + 7 - first) / perPoint;
+        if (count < 0 || first < 0 || first > r.size() || !r.seek(first)
+            || !holds(r, uint64_t(count), 2)) {
+            st = tooShort(err, name, uint64_t(std::max<int64_t>(count, 0)) * 2, r.size() - first);
+            break;
+        }
+        if (pass == 0) {
+            ps.emplace(kReading, uint64_t(count));
+            if ((st = MakeIQArr(rec, uint64_t(count))))
+                break;
+            rec->N = uint64_t(count);
+            std::fill(rec->Q, rec->Q + rec->N, 0.0f);
+        } else if (uint64_t(count) != rec->N) {
+            // Loading the smaller count would silently drop the tail of one
+            // channel; the pair is refused as the AWG reader refuses it.
+            st = fail(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
+                                     .arg(rec->N).arg(count));
+            break;
+        }
+        float* dst = pass ? rec->Q : rec->I;
+        st = readPoints(r, rec->N, 2, err, [=](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j)
+                dst[i + j] = float(int16_t(io::le16(b + 2 * j)) * scale + offset);
+        });
+    }
+    return done(rec, st);
+}
+
+int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
+{
+    io::Reader r;
+    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+        return st;
+    uint8_t h[84];
+    if (!r.readFull(h, sizeof h))
+        return done(rec, fail(ST_FILE1, QStringLiteral("%1 is shorter than its header.").arg(rec->FileI)));
+    rec->Clock = int32_t(io::le32(h + 32));
+    if (countFromFile)
+        rec->N = io::le64(h + 64);
+    const uint64_t n = rec->N;
+    if (!holds(r, n, 4))
+        return done(rec, tooShort(ST_FILE1, rec->FileI, n * 4, r.left()));
+    ProgressScope ps(kReading, n);
+    int32_t st = MakeIQArr(rec, n);
+    if (st == ST_OK)
+        st = readPoints(r, n, 4, ST_FILE1, [rec](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j, b += 4) {
+                rec->I[i + j] = float(int16_t(io::le16(b)));
+                rec->Q[i + j] = float(int16_t(io::le16(b + 2)));
+            }
+        });
+    return done(rec, st);
+}
+
+int32_t SaveIQW(IQDatStr rec, const QString& file)
+{
+    io::Writer w(file);
+    if (int32_t st = openOut(w, file))
+        return st;
+    ProgressScope ps(kWriting, rec.N);
+    return finish(w, writePoints(w, rec.N, 8, [&](uint8_t* b, uint64_t i) {
+        io::putf32(b, rec.I[i]);
+        io::putf32(b + 4, rec.Q[i]);
+    }));
+}
+
+int32_t SaveIQWBlk(IQDatStr rec, const QString& file)
+{
+    io::Writer w(file);
+    if (int32_t st = openOut(w, file))
+        return st;
+    ProgressScope ps(kWriting, rec.N);
+    int32_t st = ST_OK;
+    for (const float* src : {rec.I, rec.Q}) {
+        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
+        if (st != ST_OK)
+            break;
+    }
+    return finish(w, st);
+}
+
+int32_t SaveIBN(IQDatStr rec, const QString& file)
+{
+    io::Writer w(file);
+    if (int32_t st = openOut(w, file))
+        return st;
+    ProgressScope ps(kWriting, rec.N);
+    uint8_t h[40] = {};
+    io::put32(h, 40);
+    io::put32(h + 4, uint32_t(rec.N));
+    std::memcpy(h + 8, "H&V", 4);
+    io::putf64(h + 16, rec.Clock);
+    io::put32(h + 24, 1);
+    io::put32(h + 28, uint32_t(rec.N));
+    io::putf64(h + 32, rec.Clock);
+    w.write(h, sizeof h);
+    int32_t st = ST_OK;
+    for (const float* src : {rec.I, rec.Q}) {
+        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
+        if (st != ST_OK)
+            break;
+    }
+    return finish(w, st);
+}
+
+int32_t SaveSPWBin(IQDatStr rec, const QString& file)
+{
+    io::Writer w(file);
+    if (int32_t st = openOut(w, file))
+        return st;
+    ProgressScope ps(kWriting, rec.N);
+    QByteArray h;
+    h += "$SIGNAL_FILE 9\n$USER_COMMENT\n\n$COMMON_INFO\n";
+    h += "     SPW Version        = 4.70\n";
+    h += "System Type        = solaris2\n";
+    h += QByteArray("     Sampling Frequency = ") + QString::asprintf("%0.1lf", rec.Clock).toLatin1() + "\n";
+    h += "Starting Time    = 0.0\n$DATA_INFO\n";
+    h += QByteArray("     Number of points   = ") + QString::asprintf("%lld", (long long)rec.N).toLatin1() + "\n";
+    h += "Signal Type          = Double\n";
+    h += "     Complex Format     = Real_Imag\n";
+    h += "$DATA BINARY\n";
+    w.write(h);
+    return finish(w, writePoints(w, rec.N, 16, [&](uint8_t* b, uint64_t i) {
+        io::putf64(b, double(rec.I[i]));
+        io::putf64(b + 8, double(rec.Q[i]));
+    }));
+}

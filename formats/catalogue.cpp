@@ -1,0 +1,103 @@
+#include "catalogue.h"
+#include "binary.h"
+
+const TypStr tl[TL_COUNT + 1] = {
+    {"Matlab ASCII single", 2, "*.dat", "*.dat", 0},
+    {"Matlab ASCII mixed", 1, "*.asc", "", 1},
+    {"Matlab binary single", 2, "*.mat", "*.mat", 2},
+    {"Matlab binary mixed", 1, "*.mat", "", 3},
+    {"MathCAD single", 2, "*.i", "*.q", 4},
+    {"MathCAD mixed", 1, "*.dat", "", 5},
+    {"DaDisp single", 2, "*.i", "*.q", 6},
+    {"DaDisp mixed", 1, "*.dsp", "", 7},
+    {"COSSAP single", 2, "*.i", "*.q", 8},
+    {"COSSAP mixed", 1, "*.dat", "", 9},
+    {"SPW ASCII single", 2, "*.ascsig", "*.ascsig", 10},
+    {"SPW ASCII mixed", 1, "*.ascsig", "", 11},
+    {"SPW binary mixed", 1, "*.sig", "", 12},
+    {"ADS ASCII single", 2, "*.ascsig", "*.ascsig", 13},
+    {"WAV single", 2, "*.wav", "*.wav", 14},
+    {"WAV mixed", 1, "*.wav", "", 15},
+    {"Simkit", 2, "*.i", "*.q", 16},
+    {"DAB-V1", 1, "*.sym", "", 17},
+    {"IQW mixed, iqiqiq....iq", 1, "*.iqw", "", 18},
+    {"IQW mixed, iii..iqqq..q", 1, "*.iqw", "", 19},
+    {"Hex 16-bit signed mixed", 1, "*.txt", "", 20},
+    {"Hex 10-bit signed mixed", 1, "*.txt", "", 21},
+    {"Hex 17-bit signed mixed", 1, "*.txt", "", 22},
+    {"Wavesmith", 1, "*.ibn", "", 23},
+    {"H&V Vantor Raw", 1, "*.wvd", "", 24},
+    {"ADS ASCII  TIMe dom. sgl", 2, "*.tim", "*.tim", 26},
+    {"ADS BINary TIMe dom. sgl", 2, "*.bintim", "*.bintim", 27},
+    {"ADS binary single", 2, "*.sig", "*.sig", 28},
+    {"UInt16", 2, "*.i", "*.q", 29},
+    {"AWG 2000 Series", 2, "*.wfm", "*.wfm", 30},
+    {"TDS 5000/6000/7000", 2, "*.wfm", "*.wfm", 31},
+    {"ASCII mixed no LF", 1, "*.asc", "", 32},
+    {"H&V WV mixed (unscrambled)", 1, "*.wv", "", 25},
+    {"", 0, "", "", 0},
+};
+
+const TypStr ts[TS_COUNT] = {
+    tl[0], tl[1], tl[2], tl[3], tl[4], tl[5], tl[6], tl[7], tl[8], tl[9],
+    tl[10], tl[11], tl[12], tl[13], tl[14], tl[15], tl[16], tl[17], tl[18], tl[19],
+    tl[20], tl[21], tl[22], tl[23], tl[24], tl[32],
+};
+
+namespace {
+
+// Adapters from the uniform writer signature to the writers' own.
+template <int32_t (*F)(IQDatStr, const QString&)>
+int32_t oneFile(IQDatStr rec, int32_t, const QString& fileI, const QString&)
+{
+    return F(rec, fileI);
+}
+
+int32_t yewFromFile(IQDatStr* rec) { return LoadYew(rec, 1); }
+
+} // namespace
+
+// Indexed by format code. Rows left null are types whose functions have not
+// been built; the dispatchers answer ST_UNSUPP for them.
+const FmtFn fmtTab[FMT_CODES] = {
+    /*  0 Matlab ASCII single   */ {nullptr, nullptr, nullptr},
+    /*  1 Matlab ASCII mixed    */ {nullptr, nullptr, nullptr},
+    /*  2 Matlab binary single  */ {nullptr, nullptr, nullptr},
+    /*  3 Matlab binary mixed   */ {nullptr, nullptr, nullptr},
+    /*  4 MathCAD single        */ {nullptr, nullptr, nullptr},
+    /*  5 MathCAD mixed         */ {nullptr, nullptr, nullptr},
+    /*  6 DaDisp single         */ {nullptr, nullptr, nullptr},
+    /*  7 DaDisp mixed          */ {nullptr, nullptr, nullptr},
+    /*  8 COSSAP single         */ {nullptr, nullptr, nullptr},
+    /*  9 COSSAP mixed          */ {nullptr, nullptr, nullptr},
+    /* 10 SPW ASCII single      */ {nullptr, nullptr, nullptr},
+    /* 11 SPW ASCII mixed       */ {nullptr, nullptr, nullptr},
+    /* 12 SPW binary mixed      */ {LoadAdsSpwBin, oneFile<SaveSPWBin>, LoadAdsSpwBin},
+    /* 13 ADS ASCII single      */ {nullptr, nullptr, nullptr},
+    /* 14 WAV single            */ {nullptr, nullptr, nullptr},
+    /* 15 WAV mixed             */ {nullptr, nullptr, nullptr},
+    /* 16 Simkit                */ {nullptr, nullptr, nullptr},
+    /* 17 DAB-V1                */ {nullptr, nullptr, nullptr},
+    /* 18 IQW interleaved       */ {LoadIQW, oneFile<SaveIQW>, LoadIQW},
+    /* 19 IQW block             */ {LoadIQWBlk, oneFile<SaveIQWBlk>, LoadIQWBlk},
+    /* 20 Hex 16-bit            */ {nullptr, nullptr, nullptr},
+    /* 21 Hex 10-bit            */ {nullptr, nullptr, nullptr},
+    /* 22 Hex 17-bit            */ {nullptr, nullptr, nullptr},
+    // The IBN reader refuses every file, so append answers ST_REFUSED.
+    /* 23 Wavesmith IBN         */ {LoadIbn, oneFile<SaveIBN>, LoadIbn},
+    /* 24 Vantor raw recorder   */ {nullptr, nullptr, nullptr},
+    /* 25 WV waveform           */ {nullptr, nullptr, nullptr},
+    /* 26 ADS ASCII time domain */ {nullptr, nullptr, nullptr},
+    /* 27 ADS binary time dom.  */ {LoadAdsBinTim, nullptr, nullptr},
+    /* 28 ADS binary single     */ {LoadAdsSpwBin, nullptr, nullptr},
+    /* 29 UInt16                */ {nullptr, nullptr, nullptr},
+    /* 30 AWG 2000              */ {LoadAwg2000, nullptr, nullptr},
+    /* 31 TDS 5000/6000/7000    */ {LoadTds5000, nullptr, nullptr},
+    /* 32 ASCII mixed no LF     */ {nullptr, nullptr, nullptr},
+    /* 33 handheld recording    */ {yewFromFile, nullptr, nullptr},
+};
+
+const FmtFn* FmtOf(int32_t code)
+{
+    return code >= 0 && code < FMT_CODES ? &fmtTab[code] : nullptr;
+}

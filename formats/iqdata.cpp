@@ -1,0 +1,152 @@
+#include "iqdata.h"
+#include "catalogue.h"
+#include "fileio.h"
+#include "progress.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+
+volatile signed char EscFlg = 0;
+volatile signed char BrkFlg = 0;
+
+namespace {
+QString detail;
+}
+
+QString LastDetail() { return detail; }
+void SetDetail(const QString& text) { detail = text; }
+
+QString LoadErrorText(int32_t status, const QString& fileI)
+{
+    if (status == ST_REFUSED)
+        return QStringLiteral("The file ") + fileI + QStringLiteral(" is scrambled. Load aborted.");
+    return QStringLiteral("File Load Error.");
+}
+
+QString SaveErrorText(int32_t, bool append)
+{
+    return append ? QStringLiteral("Memory too low.") : QStringLiteral("File Save Error.");
+}
+
+QString QNameFor(const QString& fileI)
+{
+    // Only a dot in the last path component starts an extension: "/a.b/out"
+    // becomes "/a.b/out.q", not "/a.q".
+    int dot = fileI.lastIndexOf('.');
+    int slash = std::max(fileI.lastIndexOf('/'), fileI.lastIndexOf('\\'));
+    return (dot > slash ? fileI.left(dot) : fileI) + QStringLiteral(".q");
+}
+
+uint64_t MaxAllocSamples()
+{
+    // Two float arrays per sample; leave a quarter of the memory to the rest
+    // of the system.
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long psize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || psize <= 0)
+        return uint64_t(1) << 28;
+    uint64_t bytes = uint64_t(pages) * uint64_t(psize);
+    return bytes / 4 * 3 / 8;
+}
+
+int32_t LoadDatFile(IQDatStr* rec)
+{
+    FreeArr(rec);
+    rec->N = 0;
+    rec->SecFile = 1;
+    detail.clear();
+    if (rec->Typ < 0 || rec->Typ >= TL_COUNT)
+        return ST_OK;
+    const FmtFn* f = FmtOf(tl[rec->Typ].Code);
+    if (!f)
+        return ST_OK;
+    if (!f->load) {
+        SetDetail(QStringLiteral("The type \"%1\" cannot be read.").arg(tl[rec->Typ].Name));
+        return ST_UNSUPP;
+    }
+    int32_t st = f->load(rec);
+    if (st != ST_OK) {
+        // Whatever a reader left behind on failure is not valid data.
+        FreeArr(rec);
+        rec->N = 0;
+    }
+    return st;
+}
+
+int32_t MakeIQArr(IQDatStr* rec, uint64_t count)
+{
+    FreeArr(rec);
+    if (count > MaxAllocSamples()) {
+        SetDetail(QStringLiteral("%1 samples do not fit into memory.").arg(count));
+        return ST_NOMEM;
+    }
+    rec->I = new (std::nothrow) float[count];
+    rec->Q = new (std::nothrow) float[count];
+    if (!rec->I || !rec->Q) {
+        FreeArr(rec);
+        SetDetail(QStringLiteral("%1 samples do not fit into memory.").arg(count));
+        return ST_NOMEM;
+    }
+    return ST_OK;
+}
+
+void FreeArr(IQDatStr* rec)
+{
+    delete[] rec->I;
+    delete[] rec->Q;
+    rec->I = nullptr;
+    rec->Q = nullptr;
+}
+
+uint64_t MaxMin1D(const float* v, uint64_t n, float* max, uint64_t* maxIdx,
+                  float* min, uint64_t* minIdx)
+{
+    float mx = 0, mn = 0;
+    uint64_t ix = 0, in = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (mn > v[i]) { mn = v[i]; in = i; }
+        if (v[i] > mx) { mx = v[i]; ix = i; }
+    }
+    *max = mx; *maxIdx = ix; *min = mn; *minIdx = in;
+    return n;
+}
+
+int32_t EscPressed(uint64_t index)
+{
+    if (index % 25000 != 0)
+        return ST_OK;
+    ProgressTick(index);
+    return EscFlg ? ST_CANCEL : ST_OK;
+}
+
+void RevArr(char* bytes, uint32_t size)
+{
+    for (uint32_t i = 0; i < size / 2; ++i)
+        std::swap(bytes[i], bytes[size - 1 - i]);
+}
+
+int32_t ReadShUnion(IQDatStr* rec, QFile* file, uint64_t n)
+{
+    // 2048 samples per read: the file object's own buffer does the rest.
+    uint8_t buf[2048 * 4];
+    for (uint64_t i = 0; i < n;) {
+        uint64_t k = std::min<uint64_t>(n - i, 2048);
+        qint64 got = file->read(reinterpret_cast<char*>(buf), qint64(k * 4));
+        if (got < qint64(k * 4))
+            std::memset(buf + (got > 0 ? got : 0), 0, size_t(k * 4 - uint64_t(got > 0 ? got : 0)));
+        for (uint64_t j = 0; j < k; ++j) {
+            rec->I[i + j] = float(int16_t(io::le16(buf + 4 * j)));
+            rec->Q[i + j] = float(int16_t(io::le16(buf + 4 * j + 2)));
+        }
+        i += k;
+    }
+    return ST_OK;
+}
+
+QString Ch2S(const char* text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}

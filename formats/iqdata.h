@@ -1,0 +1,93 @@
+// The in-memory I/Q record, the file-type catalogue and the helpers every
+// reader and writer shares.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+class QFile;
+
+// Status codes shared by every subsystem.
+enum : int32_t {
+    ST_OK = 0,
+    ST_FILE1 = -1,     // first (or only) file cannot be opened, read or written
+    ST_FILE2 = -2,     // second (Q) file
+    ST_CANCEL = -3,    // user cancelled; never shown as an error
+    ST_WAVFMT = -4,    // WAV header or sample format not accepted
+    ST_LENGTH = -5,    // I and Q files of different length
+    ST_REFUSED = -6,   // scrambled or refused file
+    ST_NOMEM = -7,     // the arrays cannot be allocated
+    ST_UNSUPP = -8,    // the type has no reader/writer/append path
+};
+
+struct IQDatStr {
+    QString FileI;          // only file of a one-file type
+    QString FileQ;          // empty for one-file types
+    QString Folder;         // last chosen folder, persisted
+    int32_t Typ = 0;        // row of tl (load record) or ts (save records)
+    int32_t SecFile = 1;    // AWG/TDS readers also read the Q file
+    int32_t GrfMode = 0;    // 0 spectrum, 1 I vs Q, 2 group delay
+    uint64_t N = 0;
+    float* I = nullptr;
+    float* Q = nullptr;
+    float RefLev = 0;       // dBm
+    float IMin = 0, IMax = 0, QMin = 0, QMax = 0;
+    int32_t SrcTab = 0;     // 0 Load tab (file), 1 Trace tab (instrument)
+    uint64_t Blocks = 0;    // streaming: full blocks
+    uint64_t Rest = 0;      // streaming: samples in the last block
+    double Clock = 1e8;     // Hz
+    double CFreq = 0;       // Hz
+    double SumSq = 0;       // sum of I^2 + Q^2 over a whole file
+    double Peak = 0;        // largest magnitude over a whole file
+};
+
+// One row of the load list (tl) or the save list (ts).
+struct TypStr {
+    QString Name;
+    int32_t Files;          // 1 mixed, 2 single (I file + Q file)
+    QString PatI;
+    QString PatQ;
+    int32_t Code;           // format code: selects reader, writer, block functions
+};
+
+constexpr int TL_COUNT = 33;
+constexpr int TS_COUNT = 26;
+constexpr int FMT_CODES = 34;          // 0..33; 33 is the handheld receiver recording
+extern const TypStr tl[TL_COUNT + 1];  // plus the empty terminator row
+extern const TypStr ts[TS_COUNT];
+
+// Global cancel flags: EscFlg is polled by the file readers and writers,
+// BrkFlg by instrument transfers. Plain bytes, written on the GUI thread
+// (the terminal front end sets EscFlg from its signal handler).
+extern volatile signed char EscFlg;
+extern volatile signed char BrkFlg;
+
+int32_t LoadDatFile(IQDatStr* rec);
+int32_t MakeIQArr(IQDatStr* rec, uint64_t count);
+void FreeArr(IQDatStr* rec);
+uint64_t MaxMin1D(const float* v, uint64_t n, float* max, uint64_t* maxIdx,
+                  float* min, uint64_t* minIdx);
+int32_t EscPressed(uint64_t index);
+void RevArr(char* bytes, uint32_t size);
+int32_t ReadShUnion(IQDatStr* rec, QFile* file, uint64_t n);
+QString Ch2S(const char* text);
+
+// A readable description of the last load or save failure beyond its status
+// code ("header announces 10^11 points, the file holds 1024 bytes"); empty
+// when the status says everything. Cleared by LoadDatFile and SaveDatFile.
+QString LastDetail();
+void SetDetail(const QString& text);
+
+// The messages the window and the command line show for a failed load, save
+// or append.
+QString LoadErrorText(int32_t status, const QString& fileI);
+QString SaveErrorText(int32_t status, bool append);
+
+// The Q file name proposed for a two-file save: the I name with its
+// extension replaced by ".q" (or ".q" added when it has none).
+QString QNameFor(const QString& fileI);
+
+// Largest sample count we dare allocate two float arrays for: bounded by
+// the memory of the machine so a lying header never triggers a giant
+// allocation.
+uint64_t MaxAllocSamples();

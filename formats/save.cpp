@@ -1,0 +1,76 @@
+#include "save.h"
+#include "catalogue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <tuple>
+
+int32_t BldDstArr(IQDatStr* out, IQDatStr old, IQDatStr add, int32_t guard, bool*)
+{
+    // A guard longer than the new data would copy from before its start.
+    uint64_t g = uint64_t(std::clamp<int64_t>(guard, 0, int64_t(add.N)));
+    uint64_t n = old.N + g + add.N;
+    int32_t st = MakeIQArr(out, n);
+    if (st != ST_OK)
+        return st;
+    out->N = n;
+    for (auto [dst, a, b] : {std::tuple{out->I, old.I, add.I}, std::tuple{out->Q, old.Q, add.Q}}) {
+        if (old.N)
+            std::memcpy(dst, a, old.N * sizeof(float));
+        if (g)
+            std::memcpy(dst + old.N, b + (add.N - g), g * sizeof(float));
+        if (add.N)
+            std::memcpy(dst + old.N + g, b, add.N * sizeof(float));
+    }
+    return ST_OK;
+}
+
+int32_t SaveDatFile(IQDatStr* dat, IQDatStr* dst, IQDatStr* sav, AnaStr ana,
+                    bool append, int32_t guard, bool* result)
+{
+    SetDetail(QString());
+    dst->N = 0;
+    dst->Typ = sav->Typ;
+    if (dat->SrcTab != 0) {
+        dat->Clock = sav->Clock = ana.SRate;
+        dat->N = sav->N = ana.Count;
+        dat->RefLev = sav->RefLev = float(ana.RefLev);
+        sav->CFreq = dat->CFreq;
+    } else {
+        sav->N = dat->N;
+        sav->RefLev = dat->RefLev;
+        sav->Clock = dat->Clock;
+        sav->CFreq = dat->CFreq;
+    }
+    const QString fileI = sav->FileI;
+    const QString fileQ = sav->FileQ;
+    if (sav->Typ < 0 || sav->Typ >= TS_COUNT)
+        return ST_OK;
+    const int32_t code = ts[sav->Typ].Code;
+    const FmtFn* f = FmtOf(code);
+    if (!f || !f->save) {
+        SetDetail(QStringLiteral("The type \"%1\" cannot be written.").arg(ts[sav->Typ].Name));
+        return ST_UNSUPP;
+    }
+    if (!append)
+        return f->save(*dat, code, fileI, fileQ);
+    if (!f->appendLoad) {
+        SetDetail(QStringLiteral("Append is not available for the type \"%1\".").arg(ts[sav->Typ].Name));
+        return ST_UNSUPP;
+    }
+
+    // The append reader reads the destination as the save type. Rows 0..24
+    // of both lists are the same types, and the one save row beyond them (WV)
+    // has a reader that does not look at the type index.
+    dst->SecFile = 1;
+    int32_t st = f->appendLoad(dst);
+    if (st == ST_OK)
+        st = BldDstArr(sav, *dst, *dat, guard, result);
+    FreeArr(dst);
+    if (st == ST_OK)
+        st = f->save(*sav, code, fileI, fileQ);
+    // The combined arrays served only this write; keeping them would double
+    // the memory held for nothing.
+    FreeArr(sav);
+    return st;
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every package the build and the tests need, builds from scratch and
+# runs the whole suite twice: a normal build, then one under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev
+          xvfb xauth python3-numpy python3-scipy sox)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
+
+run_suite() { # build dir, then cmake options
+  local dir=$1; shift
+  rm -rf "$dir"
+  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake --build "$dir"
+  QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure
+}
+
+run_suite build/test -DCMAKE_BUILD_TYPE=Release
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DORVEX_SANITIZE=ON
