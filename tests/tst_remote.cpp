@@ -1,5 +1,6 @@
 // The symbol server against a real QTcpSocket client on the loopback address.
 #include "remote/symbolserver.h"
+#include "remoteutil.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -10,6 +11,8 @@
 
 #include <cstring>
 #include <vector>
+
+using namespace remoteutil;
 
 namespace {
 
@@ -40,82 +43,6 @@ struct Host {
             return SymbolData::copyOf(i.data(), q.data(), i.size());
         });
     }
-};
-
-QByteArray le32(int32_t v)
-{
-    QByteArray b(4, '\0');
-    for (int k = 0; k < 4; ++k)
-        b[k] = char(uint32_t(v) >> (8 * k));
-    return b;
-}
-
-QByteArray lef(float f)
-{
-    uint32_t u;
-    std::memcpy(&u, &f, 4);
-    return le32(int32_t(u));
-}
-
-QByteArray value(int32_t type, float v) { return le32(type) + lef(v); }
-
-QByteArray symbols(const std::vector<float>& i, const std::vector<float>& q)
-{
-    QByteArray b = le32(2);
-    for (size_t k = 0; k < i.size(); ++k)
-        b += lef(i[k]) + lef(q[k]);
-    return b;
-}
-
-QByteArray serverId()
-{
-    QByteArray b = le32(4) + QByteArray("Orvex");
-    b.append(100 - b.size(), '\0');
-    return b;
-}
-
-// Runs the event loop until cond() holds or ms pass. Wakes on every event,
-// so a condition is seen as soon as the event that makes it true is handled.
-template <class Cond>
-bool waitFor(Cond cond, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    QTimer tick;
-    tick.start(20);
-    while (!cond()) {
-        if (t.elapsed() >= ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-class Client {
-public:
-    explicit Client(quint16 port, qint64 readBuffer = 0)
-    {
-        sock.setReadBufferSize(readBuffer);
-        sock.connectToHost(QHostAddress::LocalHost, port);
-    }
-    bool connected()
-    {
-        return waitFor([&] { return sock.state() == QAbstractSocket::ConnectedState; });
-    }
-    void send(const QByteArray& b) { sock.write(b); }
-    // Exactly n bytes, or fewer when they do not come in time.
-    QByteArray take(qint64 n, int ms = 20000)
-    {
-        QByteArray out;
-        out.reserve(int(n));
-        waitFor([&] {
-            out += sock.read(n - out.size());
-            return out.size() >= n || sock.state() == QAbstractSocket::UnconnectedState;
-        }, ms);
-        out += sock.read(n - out.size());
-        return out;
-    }
-    QTcpSocket sock;
 };
 
 int sockets(const SymbolServer& s) { return s.findChildren<QTcpSocket*>().size(); }
