@@ -8,8 +8,16 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <list>
+#include <mutex>
 #include <new>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/types.h>
+#endif
 
 namespace {
 
@@ -41,7 +49,7 @@ constexpr qint64 kInputGate = 1 << 20;
 constexpr qint64 kReadBuffer = 64 << 10;
 // Upper bound of bytes queued in one pump call, so the event loop keeps
 // turning while the kernel takes data as fast as we make it.
-constexpr qint64 kPumpSlice = 16 << 20;
+constexpr qint64 kPumpSlice = 4 << 20;
 
 } // namespace
 
@@ -110,33 +118,113 @@ void RequestScanner::clear()
 
 // --- SymbolData -------------------------------------------------------------
 
+// Arrays borrowed from a record. When the record frees them while a reply
+// still reads them, the pin takes them over and the last borrower deletes
+// them. Guarded by a mutex because FreeArr may run on any thread.
+struct SymbolPin {
+    float* i;
+    float* q;
+    int refs;
+    bool orphaned;
+};
+
+namespace {
+
+std::mutex pinLock;
+std::list<SymbolPin*>* pins()
+{
+    static std::list<SymbolPin*> list;
+    return &list;
+}
+
+bool claimPinned(float* i, float* q)
+{
+    std::lock_guard<std::mutex> g(pinLock);
+    for (auto* p : *pins()) {
+        if (p->i == i && p->q == q) {
+            p->orphaned = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 SymbolData::Ptr SymbolData::copyOf(const float* i, const float* q, uint64_t n)
 {
-    auto d = std::make_shared<SymbolData>();
+    Ptr d(new SymbolData);
     if (n == 0 || !i || !q)
         return d;
-    d->i.reset(new (std::nothrow) float[n]);
-    d->q.reset(new (std::nothrow) float[n]);
-    if (!d->i || !d->q)
+    auto* di = new (std::nothrow) float[n];
+    auto* dq = new (std::nothrow) float[n];
+    if (!di || !dq) {
+        delete[] di;
+        delete[] dq;
         return nullptr;
-    std::memcpy(d->i.get(), i, n * sizeof(float));
-    std::memcpy(d->q.get(), q, n * sizeof(float));
-    d->n = n;
+    }
+    std::memcpy(di, i, n * sizeof(float));
+    std::memcpy(dq, q, n * sizeof(float));
+    auto* m = const_cast<SymbolData*>(d.get());
+    m->i_ = di;
+    m->q_ = dq;
+    m->n_ = n;
+    m->owns_ = true;
     return d;
 }
 
 SymbolData::Ptr SymbolData::adopt(IQDatStr* rec)
 {
-    auto d = std::make_shared<SymbolData>();
+    auto* d = new SymbolData;
     if (rec->I && rec->Q) {
-        d->i.reset(rec->I);
-        d->q.reset(rec->Q);
-        d->n = rec->N;
+        d->i_ = rec->I;
+        d->q_ = rec->Q;
+        d->n_ = rec->N;
+        d->owns_ = true;
+        rec->I = rec->Q = nullptr;
     } else {
         FreeArr(rec);
     }
-    rec->I = rec->Q = nullptr;
-    return d;
+    return Ptr(d);
+}
+
+SymbolData::Ptr SymbolData::borrow(const IQDatStr& rec)
+{
+    auto* d = new SymbolData;
+    if (!rec.I || !rec.Q || rec.N == 0)
+        return Ptr(d);
+    SetArrayReleaseHook(claimPinned);
+    std::lock_guard<std::mutex> g(pinLock);
+    SymbolPin* pin = nullptr;
+    for (auto* p : *pins())
+        if (p->i == rec.I && p->q == rec.Q)
+            pin = p;
+    if (!pin) {
+        pin = new SymbolPin{rec.I, rec.Q, 0, false};
+        pins()->push_back(pin);
+    }
+    ++pin->refs;
+    d->pin_ = pin;
+    d->i_ = rec.I;
+    d->q_ = rec.Q;
+    d->n_ = rec.N;
+    return Ptr(d);
+}
+
+SymbolData::~SymbolData()
+{
+    if (pin_) {
+        std::unique_lock<std::mutex> g(pinLock);
+        if (--pin_->refs > 0)
+            return;
+        pins()->remove(pin_);
+        owns_ = pin_->orphaned;
+        delete pin_;
+    }
+    if (owns_) {
+        delete[] i_;
+        delete[] q_;
+    }
 }
 
 void SymbolData::fill(uint64_t offset, uint8_t* out, size_t len) const
@@ -151,18 +239,18 @@ void SymbolData::fill(uint64_t offset, uint8_t* out, size_t len) const
     }
     uint64_t k = (offset - 4) / 8;
     size_t within = size_t((offset - 4) % 8);
+    const float* pi = i_;
+    const float* pq = q_;
     if (within && len) {
         uint8_t pair[8];
-        io::putf32(pair, i[k]);
-        io::putf32(pair + 4, q[k]);
+        io::putf32(pair, pi[k]);
+        io::putf32(pair + 4, pq[k]);
         size_t take = std::min(len, 8 - within);
         std::memcpy(out, pair + within, take);
         out += take;
         len -= take;
         ++k;
     }
-    const float* pi = i.get();
-    const float* pq = q.get();
     for (; len >= 8; len -= 8, out += 8, ++k) {
         io::putf32(out, pi[k]);
         io::putf32(out + 4, pq[k]);
@@ -354,7 +442,7 @@ void SymbolServer::sendSymbols()
     // The snapshot is taken now, so the samples match the sequence length
     // sent just before even if the record changes while the reply drains.
     SymbolData::Ptr d = data_();
-    if (!d || d->n == 0)
+    if (!d || d->n() == 0)
         return;
     Job j;
     j.data = std::move(d);
@@ -371,9 +459,39 @@ qint64 SymbolServer::backlog() const
     return b;
 }
 
+// Hands a piece straight to the kernel when Qt holds nothing unsent, which
+// saves the copy into Qt's write buffer. Returns the bytes taken (0 when the
+// kernel buffer is full), or -1 when the direct path is not available.
+qint64 SymbolServer::sendDirect(const uint8_t* data, size_t len)
+{
+#ifdef Q_OS_UNIX
+    const qintptr fd = client_->socketDescriptor();
+    if (fd < 0 || client_->bytesToWrite() > 0)
+        return -1;
+#ifdef MSG_NOSIGNAL
+    const int flags = MSG_NOSIGNAL;
+#else
+    const int flags = 0;
+#endif
+    for (;;) {
+        ssize_t w = ::send(int(fd), data, len, flags);
+        if (w >= 0)
+            return qint64(w);
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        return -1;   // let Qt meet the error and report the disconnection
+    }
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(len);
+    return -1;
+#endif
+}
+
 void SymbolServer::pump()
 {
-    // flush() below emits bytesWritten, which is connected here.
     if (pumping_ || !client_)
         return;
     pumping_ = true;
@@ -390,22 +508,25 @@ void SymbolServer::pump()
         const size_t len = size_t(std::min<uint64_t>(kSymbolPiece, j.total - j.offset));
         piece_.resize(len);
         j.data->fill(j.offset, piece_.data(), len);
-        s->write(reinterpret_cast<const char*>(piece_.data()), qint64(len));
+        qint64 sent = sendDirect(piece_.data(), len);
+        if (sent < qint64(len)) {
+            // The kernel is full (or the direct path is closed): Qt keeps the
+            // rest and emits bytesWritten once it drained, which brings us back.
+            const qint64 from = std::max<qint64>(sent, 0);
+            s->write(reinterpret_cast<const char*>(piece_.data()) + from, qint64(len) - from);
+        }
         j.offset += len;
         made += qint64(len);
         if (j.offset == j.total)
             jobs_.pop_front();
         emit symbolPiece(qint64(len));
-        // Hand what the kernel takes right now, so one event-loop turn
-        // moves megabytes instead of one piece.
-        if (s == client_ && s->bytesToWrite() >= kHighWater / 2)
-            s->flush();
+        if (sent >= 0 && sent < qint64(len))
+            break;
     }
     pumping_ = false;
-    // Stopped by the slice limit with room left in the socket: nothing will
-    // emit bytesWritten if the kernel took everything, so come back on the
-    // next event-loop turn.
-    if (s == client_ && !jobs_.empty() && s->bytesToWrite() < kHighWater && !repump_) {
+    // Stopped by the slice limit with nothing left in Qt's buffer: no
+    // bytesWritten will come, so continue on the next event-loop turn.
+    if (s == client_ && !jobs_.empty() && s->bytesToWrite() == 0 && !repump_) {
         repump_ = true;
         QMetaObject::invokeMethod(this, [this] {
             repump_ = false;

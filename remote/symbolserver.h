@@ -19,6 +19,7 @@
 class QTcpServer;
 class QTcpSocket;
 struct IQDatStr;
+struct SymbolPin;
 
 // Opens every reply (int32, little-endian).
 enum SERVER_MESSAGE_HEADER_TYPE : int32_t {
@@ -59,22 +60,40 @@ private:
     int pos_ = 0;
 };
 
-// The samples of one symbols reply. Immutable once built and shared by
-// pointer, so a reply still going out keeps its own consistent copy while
-// the record is reloaded or freed.
-struct SymbolData {
+// The samples of one symbols reply. Immutable and shared by pointer, so a
+// reply still going out keeps consistent samples while the record is
+// reloaded or freed: it either owns a copy, or it borrows the record's own
+// arrays and takes them over when the record frees them (FreeArr).
+class SymbolData {
+public:
     using Ptr = std::shared_ptr<const SymbolData>;
-    uint64_t n = 0;
-    std::unique_ptr<float[]> i, q;
 
     // Copies n samples; null when the memory for the copy is not available.
     static Ptr copyOf(const float* i, const float* q, uint64_t n);
     // Takes the record's arrays over; the record is left without arrays.
     static Ptr adopt(IQDatStr* rec);
+    // Shares the record's arrays without copying. Valid as long as the
+    // samples are only ever replaced through MakeIQArr/FreeArr, never
+    // changed in place.
+    static Ptr borrow(const IQDatStr& rec);
+
+    SymbolData(const SymbolData&) = delete;
+    SymbolData& operator=(const SymbolData&) = delete;
+    ~SymbolData();
+
+    uint64_t n() const { return n_; }
     // Bytes of the symbols reply: 4 + 8n.
-    uint64_t replyBytes() const { return 4 + 8 * n; }
+    uint64_t replyBytes() const { return 4 + 8 * n_; }
     // Writes bytes [offset, offset + len) of the symbols reply to out.
     void fill(uint64_t offset, uint8_t* out, size_t len) const;
+
+private:
+    SymbolData() = default;
+    float* i_ = nullptr;
+    float* q_ = nullptr;
+    uint64_t n_ = 0;
+    bool owns_ = false;     // delete the arrays with this object
+    SymbolPin* pin_ = nullptr;  // borrowed arrays
 };
 
 // What the replies report, asked for at the moment a reply is made.
@@ -146,6 +165,7 @@ private:
     void queue(QByteArray bytes);
     void answer(Request r);
     void dropClient();
+    qint64 sendDirect(const uint8_t* data, size_t len);
 
     QTcpServer* server_ = nullptr;
     QTcpSocket* client_ = nullptr;
