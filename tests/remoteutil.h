@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -38,8 +39,17 @@ inline QByteArray value(int32_t type, float v) { return le32(type) + lef(v); }
 inline QByteArray symbols(const std::vector<float>& i, const std::vector<float>& q)
 {
     QByteArray b = le32(2);
-    for (size_t k = 0; k < i.size(); ++k)
-        b += lef(i[k]) + lef(q[k]);
+    b.resize(int(4 + 8 * i.size()));
+    char* p = b.data() + 4;
+    for (size_t k = 0; k < i.size(); ++k, p += 8) {
+        uint32_t u, v;
+        std::memcpy(&u, &i[k], 4);
+        std::memcpy(&v, &q[k], 4);
+        for (int j = 0; j < 4; ++j) {
+            p[j] = char(u >> (8 * j));
+            p[4 + j] = char(v >> (8 * j));
+        }
+    }
     return b;
 }
 
@@ -84,11 +94,13 @@ public:
     {
         QByteArray out;
         out.reserve(int(n));
+        // read(n) would reserve n bytes on every call, however few arrived.
+        auto drain = [&] { out += sock.read(std::min(n - out.size(), sock.bytesAvailable())); };
         waitFor([&] {
-            out += sock.read(n - out.size());
+            drain();
             return out.size() >= n || sock.state() == QAbstractSocket::UnconnectedState;
         }, ms);
-        out += sock.read(n - out.size());
+        drain();
         return out;
     }
     QTcpSocket sock;

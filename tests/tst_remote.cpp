@@ -1,4 +1,5 @@
 // The symbol server against a real QTcpSocket client on the loopback address.
+#include "formats/iqdata.h"
 #include "remote/symbolserver.h"
 #include "remoteutil.h"
 
@@ -69,6 +70,8 @@ private slots:
     void requestsSplitAndJoined();
     void scannerKeepsCutKeyword();
     void snapshotSurvivesReload();
+    void borrowedArraysOutliveTheirRecord();
+    void borrowedReplySurvivesReload();
     void secondClientReplacesFirst();
     void connectCycles();
     void garbageLeavesServerAnswering();
@@ -322,11 +325,86 @@ void TstRemote::snapshotSurvivesReload()
     std::vector<float>().swap(h.i);
     std::vector<float>().swap(h.q);
     h.st.dataValid = false;
+    c.sock.setReadBufferSize(0);
     QByteArray got = c.take(want.size(), 60000);
     QCOMPARE(got.size(), want.size());
     QVERIFY(got == want);
     c.send("GetSequenceLength");
     QCOMPARE(c.take(8), value(1, 300.0f));
+}
+
+void TstRemote::borrowedArraysOutliveTheirRecord()
+{
+    IQDatStr rec;
+    QCOMPARE(MakeIQArr(&rec, 3), ST_OK);
+    rec.N = 3;
+    for (int k = 0; k < 3; ++k) {
+        rec.I[k] = float(k);
+        rec.Q[k] = float(10 + k);
+    }
+    const QByteArray want = le32(2) + lef(0) + lef(10) + lef(1) + lef(11) + lef(2) + lef(12);
+    auto bytes = [](const SymbolData& d) {
+        QByteArray b(int(d.replyBytes()), '\0');
+        d.fill(0, reinterpret_cast<uint8_t*>(b.data()), size_t(b.size()));
+        return b;
+    };
+    {
+        // Released by its borrowers before the record lets go: the record
+        // still owns and frees the arrays.
+        SymbolData::Ptr a = SymbolData::borrow(rec);
+        QCOMPARE(bytes(*a), want);
+    }
+    QCOMPARE(rec.I[2], 2.0f);
+    SymbolData::Ptr a = SymbolData::borrow(rec);
+    SymbolData::Ptr b = SymbolData::borrow(rec);
+    FreeArr(&rec);   // the record lets go first: the borrowers keep the samples
+    QVERIFY(!rec.I && !rec.Q);
+    QCOMPARE(MakeIQArr(&rec, 3), ST_OK);
+    std::fill(rec.I, rec.I + 3, -1.0f);
+    std::fill(rec.Q, rec.Q + 3, -1.0f);
+    a.reset();
+    QCOMPARE(bytes(*b), want);
+    b.reset();       // the last borrower frees them (the leak checker watches)
+    FreeArr(&rec);
+    rec.N = 0;
+    QCOMPARE(SymbolData::borrow(rec)->n(), uint64_t(0));
+}
+
+void TstRemote::borrowedReplySurvivesReload()
+{
+    // As the window serves: every reply borrows the load record's arrays,
+    // and the record is reloaded while a reply is still going out.
+    IQDatStr rec;
+    const uint64_t n = 1000000;
+    QCOMPARE(MakeIQArr(&rec, n), ST_OK);
+    rec.N = n;
+    std::vector<float> i(n), q(n);
+    for (uint64_t k = 0; k < n; ++k) {
+        rec.I[k] = i[k] = float(k);
+        rec.Q[k] = q[k] = -float(k);
+    }
+    SymbolServer srv;
+    srv.setStateSource([&rec] { return ServeState{true, rec.N > 0, rec.N, 1e6, 1}; });
+    srv.setSymbolSource([&rec] { return SymbolData::borrow(rec); });
+    QVERIFY(srv.listen(0));
+    Client c(srv.serverPort(), 4096);
+    QCOMPARE(c.take(24).size(), 24);
+    QSignalSpy pieces(&srv, &SymbolServer::symbolPiece);
+    c.send("GetSymbol");
+    QVERIFY(pieces.wait(10000));
+    QVERIFY(srv.backlog() > 1000000);
+    QCOMPARE(MakeIQArr(&rec, 10), ST_OK);   // what a load does first
+    rec.N = 10;
+    std::fill(rec.I, rec.I + 10, 7.0f);
+    std::fill(rec.Q, rec.Q + 10, 7.0f);
+    c.sock.setReadBufferSize(0);
+    const QByteArray want = symbols(i, q);
+    QByteArray got = c.take(want.size(), 60000);
+    QCOMPARE(got.size(), want.size());
+    QVERIFY(got == want);
+    c.send("GetSymbol");
+    QCOMPARE(c.take(84), symbols(std::vector<float>(10, 7.0f), std::vector<float>(10, 7.0f)));
+    FreeArr(&rec);
 }
 
 void TstRemote::secondClientReplacesFirst()
@@ -421,6 +499,7 @@ void TstRemote::floodIsThrottled()
     // The server stops reading once its replies pile up.
     QVERIFY(waitFor([&] { return srv.backlog() >= (1 << 20); }));
     const QByteArray one = symbols(h.i, h.q);
+    c.sock.setReadBufferSize(0);
     QByteArray got = c.take(qint64(one.size()) * count, 60000);
     QCOMPARE(got.size(), one.size() * count);
     for (int k = 0; k < count; ++k)
