@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -179,6 +180,7 @@ int main(int argc, char** argv)
     // cost as much as the transfer itself and would favour whoever runs last.
     double plain = 1e30;
     Served cli{1e30, 0}, win{1e30, 0};
+    std::vector<double> cliGaps, winGaps;
     for (int round = 0; round < 3; ++round) {
         uint64_t sumPlain = 0, sumCli = 0, sumWin = 0;
         plain = std::min(plain, plainTransfer(wire, &sumPlain));
@@ -190,20 +192,26 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "replies differ from the plain transfer\n");
             return 1;
         }
-        if (c.seconds < cli.seconds)
-            cli.seconds = c.seconds;
-        if (w.seconds < win.seconds)
-            win.seconds = w.seconds;
-        cli.maxGapMs = std::max(cli.maxGapMs, c.maxGapMs);
-        win.maxGapMs = std::max(win.maxGapMs, w.maxGapMs);
+        cli.seconds = std::min(cli.seconds, c.seconds);
+        win.seconds = std::min(win.seconds, w.seconds);
+        cliGaps.push_back(c.maxGapMs);
+        winGaps.push_back(w.maxGapMs);
     }
     FreeArr(&rec);
+    // The longest stall of each transfer; the median of the three keeps one
+    // preemption by a busy machine from speaking for the code.
+    auto stalls = [](std::vector<double> g) {
+        std::sort(g.begin(), g.end());
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "event loop stall %.1f ms (median of 3, worst %.1f)", g[1], g[2]);
+        return std::string(buf);
+    };
     std::printf("symbols reply of %llu samples (%.0f MB) over loopback, best of 3:\n", (unsigned long long)n, mb);
     std::printf("  plain socket send() of the same bytes  %6.0f MB/s\n", mb / plain);
-    std::printf("  symbol server, orvex-cli serve          %6.0f MB/s  %.2fx plain  event loop stalled at most %.1f ms\n",
-                mb / cli.seconds, plain / cli.seconds, cli.maxGapMs);
-    std::printf("  symbol server, window (load record)     %6.0f MB/s  %.2fx plain  event loop stalled at most %.1f ms\n",
-                mb / win.seconds, plain / win.seconds, win.maxGapMs);
+    std::printf("  symbol server, orvex-cli serve          %6.0f MB/s  %.2fx plain  %s\n",
+                mb / cli.seconds, plain / cli.seconds, stalls(cliGaps).c_str());
+    std::printf("  symbol server, window (load record)     %6.0f MB/s  %.2fx plain  %s\n",
+                mb / win.seconds, plain / win.seconds, stalls(winGaps).c_str());
     std::printf("  targets: >= 0.70x plain, stall < 100 ms\n");
     return 0;
 }
