@@ -95,6 +95,8 @@ private:
     QString dest_, tmp_;
 };
 
+const char* const kHeader = "MATLAB 5.0 MAT-file, Created by: Orvex";
+
 // One MAT-5 variable holds at most 2^32 - 1 bytes including its headers.
 constexpr uint64_t kMaxMat5 = (0xFFFFFFFFull - 256) / 4;
 
@@ -111,7 +113,9 @@ int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named>
     quietLibrary();
     if (!tmp.reserve())
         return fail(err, QStringLiteral("%1 cannot be created.").arg(file));
-    mat_t* mat = Mat_CreateVer(nativeName(tmp.name()).constData(), "", MAT_FT_MAT5);
+    // With an empty header text the library writes a NUL first byte, and
+    // other readers then take the file for a version 4 MAT-file.
+    mat_t* mat = Mat_CreateVer(nativeName(tmp.name()).constData(), kHeader, MAT_FT_MAT5);
     if (!mat)
         return fail(err, withLib(QStringLiteral("%1 cannot be created.").arg(file)));
     size_t dims[2] = {1, size_t(n)};
