@@ -157,6 +157,8 @@ uint32_t code16(float x, float half)
     if (!(half > 0))
         return 0;
     const float q = x / half;
+    if (std::isnan(q))
+        return 0; // NaN, or an infinite sample over an infinite peak
     if (x >= 0) {
         double c = double(q) * 32767.0 + 0.5;
         return uint32_t(std::clamp(c, 0.0, 32767.0));
@@ -165,7 +167,7 @@ uint32_t code16(float x, float half)
         double c = double(q) * 32767.0 + 65535.0 + 0.5;
         return uint32_t(std::clamp(c, 32768.0, 65535.0));
     }
-    return 0; // NaN
+    return 0;
 }
 
 float value16(uint32_t c)

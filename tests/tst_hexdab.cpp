@@ -187,6 +187,36 @@ private slots:
         }
     }
 
+    // Infinite and NaN samples give codes in range, never undefined casts.
+    void hexNonFinite_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("infinite");
+        for (int code : {20, 21, 22})
+            for (bool inf : {false, true})
+                QTest::addRow("code %d%s", code, inf ? " with inf" : "") << code << inf;
+    }
+    void hexNonFinite()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, infinite);
+        const float inf = std::numeric_limits<float>::infinity();
+        const float big = infinite ? inf : 2.0f;
+        Rec rec({big, -big, std::nanf(""), 0.5f}, {std::nanf(""), 1.0f, -1.0f, 0.0f});
+        const QString f = path("nonfinite.txt");
+        QCOMPARE(fmtTab[code].save(rec.r, code, f, QString()), ST_OK);
+        Rec in(f);
+        QCOMPARE(fmtTab[code].load(&in.r), ST_OK);
+        QCOMPARE(in.r.N, uint64_t(4));
+        for (int k = 0; k < 4; ++k)
+            QVERIFY(std::isfinite(in.r.I[k]) && std::fabs(in.r.I[k]) <= 1 && std::isfinite(in.r.Q[k]));
+        if (!infinite) {
+            QCOMPARE(in.r.I[0], 1.0f);
+            QCOMPARE(in.r.I[1], -1.0f);
+            QCOMPARE(in.r.I[2], 0.0f); // NaN writes the zero code
+        }
+    }
+
     void hexOddLines_data()
     {
         QTest::addColumn<int>("code");

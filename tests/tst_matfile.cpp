@@ -68,12 +68,6 @@ QByteArray floatBytes(const std::vector<float>& v)
     return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size() * 4));
 }
 
-// Writes a MAT-file with scipy from a Python expression of a dict.
-const char* const kSave =
-    "import sys, numpy as np, scipy.io as sio, scipy.sparse as sp\n"
-    "sio.savemat(sys.argv[1], eval(sys.argv[2]), format='5', do_compression=sys.argv[3] == '1',"
-    " oned_as='row')\n";
-
 // Prints the variables (name, shape, class) in file order and writes their
 // elements in storage order as float32 to the second file.
 const char* const kLoad =
@@ -83,6 +77,53 @@ const char* const kLoad =
     "ks = [k for k in d if not k.startswith('__')]\n"
     "open(sys.argv[2], 'wb').write(b''.join(np.asarray(d[k]).ravel(order='F').astype('<f4').tobytes()"
     " for k in ks))\n";
+
+// Files written by scipy: variables by position, other classes converted
+// to float32 in storage (column) order, or refused. All are written by one
+// Python run before the tests.
+struct ScipyCase {
+    const char* tag;
+    const char* vars;
+    bool compressed;
+    int status;
+    QVector<float> i, q;
+    const char* detail;
+};
+
+const QVector<ScipyCase>& scipyCases()
+{
+    using V = QVector<float>;
+    const int ok = ST_OK, f1 = ST_FILE1, f2 = ST_FILE2;
+    static const QVector<ScipyCase> cases = {
+        {"names re, im", "{'re': np.array([[1.5, -2.5, 3.25, 4]], 'f4'), 'im': np.array([[5, 6, 7, 8]], 'f4')}",
+         false, ok, V{1.5f, -2.5f, 3.25f, 4}, V{5, 6, 7, 8}, ""},
+        {"10 and 7 elements", "{'a': np.arange(10, dtype='f4'), 'b': np.arange(7, dtype='f4') + 20}",
+         false, ok, V{0, 1, 2, 3, 4, 5, 6}, V{20, 21, 22, 23, 24, 25, 26}, ""},
+        {"double 2-D", "{'a': np.array([[1.0, 2], [3, 4]]), 'b': np.array([[0.1, 0.2], [0.3, 0.4]])}",
+         false, ok, V{1, 3, 2, 4}, V{0.1f, 0.3f, 0.2f, 0.4f}, ""},
+        {"int16, uint8", "{'a': np.array([[-32768, 32767, 5]], 'i2'), 'b': np.array([[0, 255, 7]], 'u1')}",
+         false, ok, V{-32768, 32767, 5}, V{0, 255, 7}, ""},
+        {"int64, uint32", "{'a': np.array([[2**40, -3]], 'i8'), 'b': np.array([[4000000000, 1]], 'u4')}",
+         false, ok, V{1099511627776.0f, -3}, V{4e9f, 1}, ""},
+        {"logical", "{'a': np.array([[True, False]]), 'b': np.array([[False, True]])}",
+         false, ok, V{1, 0}, V{0, 1}, ""},
+        {"1 x 0", "{'a': np.zeros((1, 0), 'f4'), 'b': np.zeros((1, 0), 'f4')}", false, ok, V{}, V{}, ""},
+        {"compressed", "{'a': np.array([[1.0, 2]]), 'b': np.array([[3.0, 4]])}", true, ok, V{1, 2}, V{3, 4}, ""},
+        {"complex I", "{'a': np.array([[1 + 2j]]), 'b': np.array([[1.0]])}", false, f1, V{}, V{}, "complex"},
+        {"complex Q", "{'a': np.array([[1.0]]), 'b': np.array([[1j]])}", false, f2, V{}, V{}, "complex"},
+        {"char", "{'a': 'hello', 'b': np.array([[1.0]])}", false, f1, V{}, V{}, "char"},
+        {"cell", "{'a': np.array([[1.0]]), 'b': np.array([[1, 'x']], dtype=object)}", false, f2, V{}, V{}, "cell"},
+        {"struct", "{'a': {'x': 1.0}, 'b': np.array([[1.0]])}", false, f1, V{}, V{}, "struct"},
+        {"sparse", "{'a': sp.csc_matrix(np.eye(3)), 'b': np.array([[1.0]])}", false, f1, V{}, V{}, "sparse"},
+        {"one variable", "{'a': np.array([[1.0, 2]])}", false, f2, V{}, V{}, "second"},
+        // A single-type pair: the shorter variable decides the count.
+        {"sgl I of 10", "{'x': np.arange(10, dtype='f4')}", false, ok, V{}, V{}, ""},
+        {"sgl Q of 7", "{'y': -np.arange(7, dtype='f4')}", false, ok, V{}, V{}, ""},
+    };
+    return cases;
+}
+
+QString caseFile(const QTemporaryDir& dir, int k) { return dir.filePath(QStringLiteral("scipy%1.mat").arg(k)); }
 
 } // namespace
 
@@ -106,17 +147,19 @@ class T : public QObject {
         return true;
     }
 
-    bool scipySave(const QString& file, const QString& vars, bool compressed = false)
-    {
-        return python(kSave, {file, vars, compressed ? "1" : "0"});
-    }
-
 private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
         QVERIFY2(python("import numpy, scipy.io", {}),
                  "Debian's python3-scipy is required for the MAT-file interop tests (test.sh installs it).");
+        QByteArray script = "import numpy as np, scipy.io as sio, scipy.sparse as sp\n";
+        for (int k = 0; k < scipyCases().size(); ++k) {
+            const ScipyCase& c = scipyCases()[k];
+            script += "sio.savemat(r'" + QFile::encodeName(caseFile(dir, k)) + "', " + c.vars
+                      + ", format='5', do_compression=" + (c.compressed ? "True" : "False") + ", oned_as='row')\n";
+        }
+        QVERIFY2(python(script.constData(), {}), qPrintable(pyError));
     }
     void init() { EscFlg = 0; }
 
@@ -170,80 +213,39 @@ private slots:
     // converted to float32 in storage (column) order, or refused.
     void fromScipy_data()
     {
-        QTest::addColumn<QString>("vars");
-        QTest::addColumn<bool>("compressed");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QVector<float>>("i");
-        QTest::addColumn<QVector<float>>("q");
-        QTest::addColumn<QString>("detail");
-        using V = QVector<float>;
-        const int ok = ST_OK, f1 = ST_FILE1, f2 = ST_FILE2;
-        QTest::newRow("names re, im") << "{'re': np.array([[1.5, -2.5, 3.25, 4]], 'f4'), 'im': np.array([[5, 6, 7, 8]], 'f4')}"
-                                      << false << ok << V{1.5f, -2.5f, 3.25f, 4} << V{5, 6, 7, 8} << "";
-        QTest::newRow("10 and 7 elements") << "{'a': np.arange(10, dtype='f4'), 'b': np.arange(7, dtype='f4') + 20}"
-                                           << false << ok << V{0, 1, 2, 3, 4, 5, 6} << V{20, 21, 22, 23, 24, 25, 26} << "";
-        QTest::newRow("double 2-D") << "{'a': np.array([[1.0, 2], [3, 4]]), 'b': np.array([[0.1, 0.2], [0.3, 0.4]])}"
-                                    << false << ok << V{1, 3, 2, 4} << V{0.1f, 0.3f, 0.2f, 0.4f} << "";
-        QTest::newRow("int16, uint8") << "{'a': np.array([[-32768, 32767, 5]], 'i2'), 'b': np.array([[0, 255, 7]], 'u1')}"
-                                      << false << ok << V{-32768, 32767, 5} << V{0, 255, 7} << "";
-        QTest::newRow("int64, uint32") << "{'a': np.array([[2**40, -3]], 'i8'), 'b': np.array([[4000000000, 1]], 'u4')}"
-                                       << false << ok << V{1099511627776.0f, -3} << V{4e9f, 1} << "";
-        QTest::newRow("logical") << "{'a': np.array([[True, False]]), 'b': np.array([[False, True]])}"
-                                 << false << ok << V{1, 0} << V{0, 1} << "";
-        QTest::newRow("1 x 0") << "{'a': np.zeros((1, 0), 'f4'), 'b': np.zeros((1, 0), 'f4')}"
-                               << false << ok << V{} << V{} << "";
-        QTest::newRow("compressed") << "{'a': np.array([[1.0, 2]]), 'b': np.array([[3.0, 4]])}"
-                                    << true << ok << V{1, 2} << V{3, 4} << "";
-        QTest::newRow("complex I") << "{'a': np.array([[1 + 2j]]), 'b': np.array([[1.0]])}"
-                                   << false << f1 << V{} << V{} << "complex";
-        QTest::newRow("complex Q") << "{'a': np.array([[1.0]]), 'b': np.array([[1j]])}"
-                                   << false << f2 << V{} << V{} << "complex";
-        QTest::newRow("char") << "{'a': 'hello', 'b': np.array([[1.0]])}" << false << f1 << V{} << V{} << "char";
-        QTest::newRow("cell") << "{'a': np.array([[1.0]]), 'b': np.array([[1, 'x']], dtype=object)}"
-                              << false << f2 << V{} << V{} << "cell";
-        QTest::newRow("struct") << "{'a': {'x': 1.0}, 'b': np.array([[1.0]])}" << false << f1 << V{} << V{} << "struct";
-        QTest::newRow("sparse") << "{'a': sp.csc_matrix(np.eye(3)), 'b': np.array([[1.0]])}"
-                                << false << f1 << V{} << V{} << "sparse";
-        QTest::newRow("one variable") << "{'a': np.array([[1.0, 2]])}" << false << f2 << V{} << V{} << "second";
+        QTest::addColumn<int>("k");
+        for (int k = 0; k < scipyCases().size(); ++k)
+            if (!QByteArray(scipyCases()[k].tag).startsWith("sgl"))
+                QTest::newRow(scipyCases()[k].tag) << k;
     }
     void fromScipy()
     {
-        QFETCH(QString, vars);
-        QFETCH(bool, compressed);
-        QFETCH(int, status);
-        QFETCH(QVector<float>, i);
-        QFETCH(QVector<float>, q);
-        QFETCH(QString, detail);
-        const QString f = path("scipy.mat");
-        QFile::remove(f);
-        QVERIFY2(scipySave(f, vars, compressed), qPrintable(pyError));
-        Rec in(f);
+        QFETCH(int, k);
+        const ScipyCase& c = scipyCases()[k];
+        Rec in(caseFile(dir, k));
         SetDetail(QString());
-        QCOMPARE(LoadMLabBinMix(&in.r), status);
-        if (status != ST_OK) {
+        QCOMPARE(LoadMLabBinMix(&in.r), c.status);
+        if (c.status != ST_OK) {
             QVERIFY(!in.r.I && !in.r.Q && in.r.N == 0);
-            QVERIFY2(LastDetail().contains(detail), qPrintable(LastDetail()));
+            QVERIFY2(LastDetail().contains(c.detail), qPrintable(LastDetail()));
             return;
         }
-        QCOMPARE(in.r.N, uint64_t(i.size()));
-        for (int k = 0; k < i.size(); ++k) {
-            QCOMPARE(in.r.I[k], i[k]);
-            QCOMPARE(in.r.Q[k], q[k]);
+        QCOMPARE(in.r.N, uint64_t(c.i.size()));
+        for (int j = 0; j < c.i.size(); ++j) {
+            QCOMPARE(in.r.I[j], c.i[j]);
+            QCOMPARE(in.r.Q[j], c.q[j]);
         }
     }
 
-    // A single-type pair: the shorter variable decides the count.
     void singleDifferentLengths()
     {
-        const QString fi = path("ten.mat"), fq = path("seven.mat");
-        QVERIFY2(scipySave(fi, "{'x': np.arange(10, dtype='f4')}"), qPrintable(pyError));
-        QVERIFY2(scipySave(fq, "{'y': -np.arange(7, dtype='f4')}"), qPrintable(pyError));
-        Rec in(fi, fq);
+        const int ki = scipyCases().size() - 2, kq = ki + 1;
+        Rec in(caseFile(dir, ki), caseFile(dir, kq));
         QCOMPARE(LoadMLabBinSgl(&in.r), ST_OK);
         QCOMPARE(in.r.N, uint64_t(7));
-        for (int k = 0; k < 7; ++k) {
-            QCOMPARE(in.r.I[k], float(k));
-            QCOMPARE(in.r.Q[k], -float(k));
+        for (int j = 0; j < 7; ++j) {
+            QCOMPARE(in.r.I[j], float(j));
+            QCOMPARE(in.r.Q[j], -float(j));
         }
     }
 
