@@ -140,8 +140,9 @@ void splitLine(const char* p, const char* end, Part* a, Part* b)
     }
 }
 
-// Largest magnitude over I and Q, from the same range scans the writers of
-// the other full-scale types use.
+// Largest magnitude over I and Q. Half the span (hi - lo) / 2 would equal it
+// only for a signal spread evenly about zero; for any other the larger peak
+// would overflow into the codes of the opposite sign.
 float peakOf(const IQDatStr& rec)
 {
     float maxI, minI, maxQ, minQ;
@@ -159,15 +160,9 @@ uint32_t code16(float x, float half)
     const float q = x / half;
     if (std::isnan(q))
         return 0; // NaN, or an infinite sample over an infinite peak
-    if (x >= 0) {
-        double c = double(q) * 32767.0 + 0.5;
-        return uint32_t(std::clamp(c, 0.0, 32767.0));
-    }
-    if (x < 0) {
-        double c = double(q) * 32767.0 + 65535.0 + 0.5;
-        return uint32_t(std::clamp(c, 32768.0, 65535.0));
-    }
-    return 0;
+    if (x >= 0)
+        return uint32_t(std::clamp(double(q) * 32767.0 + 0.5, 0.0, 32767.0));
+    return uint32_t(std::clamp(double(q) * 32767.0 + 65535.0 + 0.5, 32768.0, 65535.0));
 }
 
 float value16(uint32_t c)
