@@ -192,6 +192,11 @@ void MainWindow::FillComboBoxes()
                                   + (t.Files == 2 ? QStringLiteral(",") + t.PatQ : QString()) + QStringLiteral(")"),
                               i);
     }
+    // Shown from the start, so the list and the record agree whichever tab
+    // is current; the Load tab's own refresh then changes nothing.
+    if (loadRec.Typ < 0 || loadRec.Typ >= TL_COUNT)
+        loadRec.Typ = 0;
+    ui->Load_Typ->setCurrentIndex(loadRec.Typ);
     FillTraceLists();
     ui->Save_Typ->clear();
     for (int i = 0; i < TS_COUNT; ++i) {
@@ -253,6 +258,7 @@ void MainWindow::UpdPnl(int tab)
     ShowDataValid();
     RecomputeTraceCount();
     ShowCount(loadRec.N);
+    CopyPostAction();
 }
 
 void MainWindow::LabelFileButtons(QPushButton* i, QPushButton* q, const TypStr& t)
