@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 SCENES=(window)
 ((${#@})) && SCENES=("$@")
 
-BUILD=build/shots
+BUILD=${BUILD:-build/shots}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$BUILD" --target orvex-shoot > /dev/null
 

@@ -6,6 +6,7 @@
 #include "app/prompts.h"
 #include "formats/catalogue.h"
 #include "formats/fileio.h"
+#include "guitest.h"
 #include "ui_mainwindow.h"
 
 #include <QDesktopServices>
@@ -632,5 +633,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(WindowTest)
+ORVEX_GUI_TEST_MAIN(WindowTest)
 #include "tst_window.moc"
