@@ -201,6 +201,83 @@ private slots:
         QCOMPARE(s.value(QStringLiteral("Analyzer/Sample Count")).toULongLong(), 8192ull);
     }
 
+    // The slots are bound by object name: a renamed widget silently loses
+    // its action, so every name the window relies on is checked here.
+    void formHasEveryNamedWidget()
+    {
+        struct Row {
+            const char* name;
+            const char* cls;
+            const char* text;
+        };
+        const Row rows[] = {
+            {"Quit", "QPushButton", "Quit"}, {"statusBar", "QStatusBar", nullptr},
+            {"Connection", "QFrame", nullptr}, {"Port", "QSpinBox", nullptr},
+            {"PortLbl", "QLabel", "TCP/IP Port"}, {"Conn", "QCheckBox", "Connected"},
+            {"DVal", "QCheckBox", "Data Valid"}, {"Spec", "QPushButton", "Spectrum"},
+            {"GDel", "QPushButton", "Grp.Delay"}, {"IvsQ", "QPushButton", "I vs. Q"},
+            {"ConnectTo", "QComboBox", nullptr}, {"Save", "QGroupBox", nullptr},
+            {"Save_Typ", "QComboBox", nullptr}, {"Save_I", "QPushButton", nullptr},
+            {"Save_Q", "QPushButton", nullptr}, {"Save_Di", "QLineEdit", nullptr},
+            {"Save_Dq", "QLineEdit", nullptr}, {"Save_Grd", "QSpinBox", nullptr},
+            {"Save_Sav", "QPushButton", "Save IQ"}, {"Save_App", "QPushButton", "Append"},
+            {"LodTrcIqr", "QTabWidget", nullptr}, {"Load", "QWidget", nullptr}, {"Trace", "QWidget", nullptr},
+            {"Load_Typ", "QComboBox", nullptr}, {"Load_I", "QPushButton", nullptr},
+            {"Load_Q", "QPushButton", nullptr}, {"Load_Di", "QLineEdit", nullptr},
+            {"Load_Dq", "QLineEdit", nullptr}, {"Load_SRat", "QDoubleSpinBox", nullptr},
+            {"Load_Frq_Lbl", "QLabel", "SRate/Hz"}, {"Load_Cnt", "QSpinBox", nullptr},
+            {"Load_RLev", "QDoubleSpinBox", nullptr}, {"Load_Lod", "QPushButton", "Load IQ"},
+            {"Load_Cpy", "QPushButton", "Copy IQ"}, {"Trace_DevTyp", "QComboBox", nullptr},
+            {"Trace_VisaRS", "QLineEdit", nullptr}, {"Trace_Init", "QPushButton", "Init"},
+            {"Trace_DevMsg", "QLineEdit", nullptr}, {"Trace_Rst", "QCheckBox", nullptr},
+            {"Trace_Raw", "QCheckBox", "Raw"}, {"Trace_Trc", "QPushButton", "Trace IQ"},
+            {"Osc", "QGroupBox", nullptr}, {"Ana", "QGroupBox", nullptr},
+            {"Trace_Osc_RLen", "QSpinBox", nullptr}, {"Trace_Osc_Ch", "QSpinBox", nullptr},
+            {"Trace_Osc_SRat", "QDoubleSpinBox", nullptr}, {"Trace_Osc_Bw", "QDoubleSpinBox", nullptr},
+            {"Trace_Osc_CFrq", "QSpinBox", nullptr}, {"Trace_Osc_RelBw", "QDoubleSpinBox", nullptr},
+            {"Trace_Osc_InpTyp", "QComboBox", nullptr}, {"Trace_Osc_InpMod", "QComboBox", nullptr},
+            {"Trace_Osc_SbIf", "QComboBox", nullptr}, {"Trace_Osc_SbRf", "QComboBox", nullptr},
+            {"Trace_Ana_IQInp", "QComboBox", nullptr}, {"Trace_Ana_SRat", "QDoubleSpinBox", nullptr},
+            {"Trace_Ana_SRatTxt", "QComboBox", nullptr}, {"Trace_Ana_Rbw", "QDoubleSpinBox", nullptr},
+            {"Trace_Ana_RbwTxt", "QComboBox", nullptr}, {"Trace_Ana_Rbw_Lbl", "QLabel", nullptr},
+            {"Trace_Ana_FltTyp", "QComboBox", nullptr}, {"Trace_Ana_FltTyp_Lbl", "QLabel", nullptr},
+            {"Trace_Ana_RLen", "QDoubleSpinBox", nullptr}, {"Trace_Ana_TrgMod", "QComboBox", nullptr},
+            {"Trace_Ana_TrgSlp", "QComboBox", nullptr}, {"Trace_Ana_TrgOfs", "QDoubleSpinBox", nullptr},
+            {"Trace_Ana_PreTrg", "QSpinBox", nullptr}, {"Trace_Ana_Cnt", "QSpinBox", nullptr},
+            {"Trace_Ana_Avg", "QSpinBox", nullptr}, {"Trace_Ana_DatTyp", "QLineEdit", "RAW"},
+            {"Trace_Ana_Bal", "QCheckBox", nullptr}, {"Trace_Ana_Imp", "QCheckBox", nullptr},
+            {"Trace_Ana_Dith", "QCheckBox", nullptr}, {"Trace_Ana_Lp", "QCheckBox", nullptr},
+            {"actionLoad", "QAction", "Load Configuration"}, {"actionSave", "QAction", "Save Configuration"},
+            {"actionQuit", "QAction", "Quit"}, {"actionContents", "QAction", "Contents"},
+            {"actionAbout", "QAction", "About"},
+        };
+        auto w = start();
+        for (const Row& r : rows) {
+            QObject* o = w->findChild<QObject*>(QLatin1String(r.name));
+            QVERIFY2(o, r.name);
+            QVERIFY2(o->inherits(r.cls), r.name);
+            if (r.text)
+                QCOMPARE(o->property("text").toString(), QString::fromLatin1(r.text));
+        }
+        Ui_MainWindow* u = ui(w.get());
+        QCOMPARE(u->LodTrcIqr->tabText(0), QStringLiteral(" Load IQ Data "));
+        QCOMPARE(u->LodTrcIqr->tabText(1), QStringLiteral(" Trace IQ Data"));
+        QCOMPARE(u->ConnectTo->itemText(0), QStringLiteral("WVSMITH"));
+        QCOMPARE(u->ConnectTo->itemText(1), QStringLiteral("WVSMITH2"));
+        QCOMPARE(u->Load_SRat->maximum(), 1e11);
+        QCOMPARE(u->Load_SRat->decimals(), 0);
+        QCOMPARE(u->Load_Cnt->maximum(), 999999999);
+        QCOMPARE(u->Port->maximum(), 999999999);
+        QVERIFY(!u->Trace_Trc->isEnabled() && !u->Conn->isEnabled() && !u->DVal->isEnabled());
+        QCOMPARE(w->size(), QSize(525, 470));
+        QCOMPARE(w->minimumSize(), QSize(525, 455));
+        // The resources are compiled in and the style sheet applied.
+        QVERIFY(!w->windowIcon().isNull());
+        QVERIFY(!QIcon(QStringLiteral(":/images/arrow.png")).isNull());
+        QVERIFY(w->styleSheet().contains(QLatin1String("rgb(0, 142, 214)")));
+        QVERIFY(w->styleSheet().contains(QLatin1String(":/images/arrow.png")));
+    }
+
     void typeListsFollowTheCatalogue()
     {
         auto w = start();
