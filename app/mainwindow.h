@@ -4,6 +4,8 @@
 
 #include "formats/iqdata.h"
 #include "instrument/anastr.h"
+#include "remote/hvremoteexception.h"
+#include "remote/symbolserver.h"
 #include "progressdialog.h"
 
 #include <QMainWindow>
@@ -17,6 +19,9 @@ class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
+
+signals:
+    void remoteError(HvRemoteException* e);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -42,6 +47,20 @@ private slots:
 
     void on_LodTrcIqr_currentChanged(int index);
 
+    // Symbol server (remote/mainwindow_remote.cpp).
+    void new_connection();
+    void read_connection();
+    void disconnected();
+    void sendToWavesmith(SERVER_MESSAGE_HEADER_TYPE type, float value);
+    void sendServerID();
+    void sendNewState();
+    void sendSymbolrate();
+    void sendSequenceLength();
+    void sendSymbols();
+    void on_ConnectTo_currentIndexChanged(int index);
+    void on_Port_editingFinished();
+    void remoteErrorCalled(HvRemoteException* e);
+
 private:
     // Refresh the enabled state after a change on the load side, the save
     // side or a conversion.
@@ -57,6 +76,11 @@ private:
     // rules arrive with the instrument type table.
     void FillTraceLists();
     void UpdTracePnl();
+
+    // Starts the symbol server on the configured port; stops it before the
+    // records go.
+    void StartServer();
+    void StopServer();
 
     // Seams of the VISA library: initialise it, open and close the default
     // resource manager. False means the program cannot run.
@@ -103,10 +127,11 @@ private:
     IQDatStr saveRec;            // the save settings
     IQDatStr dstRec;             // working record of the save dispatcher
     AnaStr ana;
-    // The symbol server's QTcpServer and client socket join here.
+    SymbolServer* server = nullptr;   // with its one client socket
 
     DialogProgress progress;
     bool busy = false;
 
     friend class WindowTest;
+    friend class WindowRemoteTest;
 };
