@@ -93,7 +93,11 @@ public:
                  && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF)
                      || (got == 4 && head[0] == 0 && head[1] == 0 && head[2] == 0xFE && head[3] == 0xFF)))
             decodeWide();
-        buf_.resize(io::kChunk);
+        // Small files get a buffer of their own size: zero-filling a whole
+        // chunk would cost more than reading them.
+        nonEmpty_ = f_.size() > 0;
+        const qint64 total = inMem_ ? mem_.size() : f_.size();
+        buf_.resize(size_t(std::clamp<qint64>(total + 1, 4096, qint64(io::kChunk))));
         return rewind();
     }
 
@@ -101,7 +105,7 @@ public:
     {
         pos_ = len_ = 0;
         memPos_ = 0;
-        eof_ = done_ = false;
+        eof_ = done_ = emitted_ = false;
         return inMem_ || f_.seek(start_);
     }
 
@@ -113,14 +117,23 @@ public:
                 if (auto* hit = static_cast<char*>(std::memchr(base + pos_, sep_, len_ - pos_))) {
                     take(b, e, base + pos_, hit);
                     pos_ = size_t(hit - base) + 1;
+                    emitted_ = true;
                     return true;
                 }
             }
             if (eof_) {
                 // split() keeps the empty part after a final blank; a text
                 // stream opens no line after a final line end.
-                if (pos_ < len_ || (sep_ == ' ' && !done_)) {
-                    take(b, e, base + pos_, base + len_);
+                const char* to = base + len_;
+                if (sep_ == '\n') {
+                    // What the decoder leaves of the last piece; a file that
+                    // decodes to nothing at all still gives one empty line.
+                    to = dropIncomplete(base + pos_, to);
+                    if (to == base + pos_ && (emitted_ || !nonEmpty_))
+                        return false;
+                }
+                if (!done_ && (to > base + pos_ || sep_ == ' ' || !emitted_)) {
+                    take(b, e, base + pos_, to);
                     pos_ = len_;
                     done_ = true;
                     return true;
@@ -140,6 +153,22 @@ private:
             --to;
         *b = from;
         *e = to;
+    }
+
+    // A text stream's decoder keeps an unfinished UTF-8 sequence at the end
+    // of the file waiting for bytes that never come, so the last line ends
+    // before it.
+    static const char* dropIncomplete(const char* from, const char* to)
+    {
+        const char* p = to;
+        while (p > from && to - p < 3 && (static_cast<unsigned char>(p[-1]) & 0xC0) == 0x80)
+            --p;
+        if (p == from)
+            return to;
+        const auto lead = static_cast<unsigned char>(p[-1]);
+        const long need = lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                        : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+        return need && to - (p - 1) < need ? p - 1 : to;
     }
 
     void decodeWide()
@@ -201,6 +230,8 @@ private:
     std::vector<char> buf_;
     size_t pos_ = 0, len_ = 0;
     bool eof_ = false, done_ = false, failed_ = false;
+    bool emitted_ = false;   // a piece was handed out since the last rewind
+    bool nonEmpty_ = false;  // the file holds at least one byte
 };
 
 struct Scan {
@@ -399,39 +430,60 @@ float ParseFloat(const char* b, const char* e)
     if (*s == '+' || *s == '-')
         ++s;
     const char* mant = s;
+    uint64_t w = 0;
     while (s < end && isDigit(*s))
-        ++s;
-    if (s == mant)
+        w = w * 10 + uint64_t(*s++ - '0');
+    int digits = int(s - mant);
+    if (digits == 0)
         return slowParse(b, e);
+    int frac = 0;
     if (s < end && *s == '.') {
         const char* f = ++s;
         while (s < end && isDigit(*s))
-            ++s;
-        if (s == f)
+            w = w * 10 + uint64_t(*s++ - '0');
+        frac = int(s - f);
+        if (frac == 0)
             return slowParse(b, e);
+        digits += frac;
     }
-    const char* mantEnd = s;
+    int exp = 0;
     if (s < end && (*s == 'e' || *s == 'E')) {
         ++s;
+        const bool eneg = s < end && *s == '-';
         if (s < end && (*s == '+' || *s == '-'))
             ++s;
         const char* x = s;
         while (s < end && isDigit(*s))
-            ++s;
+            exp = exp * 10 + (*s++ - '0');
         if (s == x || s - x > 4)
             return slowParse(b, e);
+        if (eneg)
+            exp = -exp;
     }
     if (s != end)
         return slowParse(b, e);
     double d;
-    const auto r = std::from_chars(mant, end, d);
-    if (r.ec != std::errc() || r.ptr != end)
-        return slowParse(b, e);
-    if (d == 0) {
+    const int p10 = exp - frac;
+    if (digits <= 19 && w <= (uint64_t(1) << 53) && p10 >= -22 && p10 <= 22) {
+        // Both operands exact, so one correctly rounded operation gives the
+        // correctly rounded value (as any exact decimal conversion would).
+        static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        d = p10 >= 0 ? double(w) * pow10[p10] : double(w) / pow10[-p10];
+        if (w == 0)
+            d = 0.0;
+    } else {
+        const auto r = std::from_chars(mant, end, d);
+        if (r.ec != std::errc() || r.ptr != end)
+            return slowParse(b, e);
         // Qt turns an underflow to zero into +0.0 whatever the sign.
-        for (const char* c = mant; c < mantEnd; ++c)
-            if (*c >= '1' && *c <= '9')
-                return slowParse(b, e);
+        if (d == 0 && w != 0)
+            return slowParse(b, e);
+        if (d == 0)
+            for (const char* c = mant; c < end && *c != 'e' && *c != 'E'; ++c)
+                if (*c >= '1' && *c <= '9')
+                    return slowParse(b, e);
     }
     if (neg)
         d = -d;
@@ -445,6 +497,59 @@ float ParseFloat(const char* b, const char* e)
 
 char* FormatE7(float v, char* out)
 {
+    // Eight significant digits of a float: scale by a power of ten in double
+    // precision (relative error below 4e-16, far below the 1e-6 margin
+    // kept from every rounding boundary) and round. Values near a rounding
+    // tie or a decade boundary, zero, subnormal results and non-finite
+    // values go to the exact conversion.
+    static const double pow10[] = {
+        1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20,
+        1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,  1e-8,
+        1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,
+        1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16,
+        1e17,  1e18,  1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,
+        1e29,  1e30,  1e31,  1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38,  1e39,  1e40,
+        1e41,  1e42,  1e43,  1e44,  1e45,  1e46,  1e47,  1e48,  1e49,  1e50,  1e51,  1e52,
+        1e53};
+    constexpr int kOff = 31;
+    const double a = std::fabs(double(v));
+    if (std::isfinite(a) && a != 0) {
+        uint64_t bits;
+        std::memcpy(&bits, &a, 8);
+        const int e2 = int((bits >> 52) & 0x7ff) - 1023;
+        // floor(log10(a)) is this or one more.
+        int k = int(std::floor(e2 * 0.30102999566398120));
+        double s = a * pow10[7 - k + kOff];
+        if (s >= 1e8) {
+            ++k;
+            s = a * pow10[7 - k + kOff];
+        }
+        const double fl = std::floor(s);
+        if (s >= 1e7 + 1 && s < 1e8 - 1 && std::fabs(s - fl - 0.5) > 1e-6) {
+            static const char pairs[] =
+                "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                "8081828384858687888990919293949596979899";
+            uint32_t q = uint32_t(fl) + (s - fl > 0.5 ? 1 : 0);
+            char* o = out;
+            if (v < 0)
+                *o++ = '-';
+            const uint32_t lead = q / 10000000;
+            uint32_t r = q % 10000000;
+            o[0] = char('0' + lead);
+            o[1] = '.';
+            const uint32_t p1 = r / 100000, p2 = r / 1000 % 100, p3 = r / 10 % 100;
+            std::memcpy(o + 2, pairs + 2 * p1, 2);
+            std::memcpy(o + 4, pairs + 2 * p2, 2);
+            std::memcpy(o + 6, pairs + 2 * p3, 2);
+            o[8] = char('0' + r % 10);
+            o[9] = 'e';
+            o[10] = k < 0 ? '-' : '+';
+            const int ak = k < 0 ? -k : k;
+            std::memcpy(o + 11, pairs + 2 * ak, 2);
+            return o + 13;
+        }
+    }
     return std::to_chars(out, out + kNumMax, double(v), std::chars_format::scientific, 7).ptr;
 }
 
@@ -592,13 +697,16 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
             st = ST_CANCEL;
             break;
         }
-        const char *ib, *ie;
-        if (!src.next(&ib, &ie) || !src.next(&b, &e)) {
+        // A piece is valid only until the next one is fetched.
+        bool got = src.next(&b, &e);
+        if (got)
+            rec->I[k] = text::ParseFloat(b, e);
+        got = got && src.next(&b, &e);
+        if (!got) {
             st = src.failed() ? readFailed(ST_FILE1, rec->FileI)
                               : fail(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI));
             break;
         }
-        rec->I[k] = text::ParseFloat(ib, ie);
         rec->Q[k] = text::ParseFloat(b, e);
     }
     return done(rec, st);
