@@ -453,7 +453,7 @@ float ParseFloat(const char* b, const char* e)
         if (s < end && (*s == '+' || *s == '-'))
             ++s;
         const char* x = s;
-        while (s < end && isDigit(*s))
+        while (s < end && isDigit(*s) && s - x < 5)
             exp = exp * 10 + (*s++ - '0');
         if (s == x || s - x > 4)
             return slowParse(b, e);
