@@ -349,6 +349,9 @@ int cmdServe(const QStringList& argv)
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     srv.close();
+    quit.setEnabled(false);
+    ::close(quitPipe[0]);
+    ::close(quitPipe[1]);
     return rc;
 }
 

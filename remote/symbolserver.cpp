@@ -310,6 +310,12 @@ void SymbolServer::new_connection()
         dropClient();
         client_ = s;
         s->setReadBufferSize(kReadBuffer);
+#if defined(Q_OS_UNIX) && !defined(MSG_NOSIGNAL) && defined(SO_NOSIGPIPE)
+        // sendDirect writes to the descriptor itself: a client gone away
+        // must end in an error, not in SIGPIPE.
+        int one = 1;
+        setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
         connect(s, &QTcpSocket::readyRead, this, &SymbolServer::read_connection);
         connect(s, &QTcpSocket::disconnected, this, &SymbolServer::disconnected);
         connect(s, &QTcpSocket::bytesWritten, this, &SymbolServer::pump);
