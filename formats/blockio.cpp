@@ -56,7 +56,7 @@ int32_t ScanBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt, 
     float imin = 0, imax = 0, qmin = 0, qmax = 0;
     double sum = 0, peakSq = 0;
     for (uint64_t i = 0; i < n;) {
-        if (EscPressed(i))
+        if (PollChunk(i))
             return ST_CANCEL;
         const uint64_t k = std::min(n - i, kChunkSamples);
         if (int32_t st = read(&view, in, k, wavFmt))
@@ -64,11 +64,28 @@ int32_t ScanBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt, 
         const float* I = bi.data();
         const float* Q = bq.data();
         if (findRange) {
-            for (uint64_t j = 0; j < k; ++j) {
-                imin = std::min(imin, I[j]);
-                imax = std::max(imax, I[j]);
-                qmin = std::min(qmin, Q[j]);
-                qmax = std::max(qmax, Q[j]);
+            // Eight running extremes side by side vectorise; the extremes of
+            // a set do not depend on the order they are looked at in.
+            float lo[2][8] = {}, hi[2][8] = {};
+            uint64_t j = 0;
+            for (; j + 8 <= k; j += 8)
+                for (int l = 0; l < 8; ++l) {
+                    lo[0][l] = I[j + l] < lo[0][l] ? I[j + l] : lo[0][l];
+                    hi[0][l] = I[j + l] > hi[0][l] ? I[j + l] : hi[0][l];
+                    lo[1][l] = Q[j + l] < lo[1][l] ? Q[j + l] : lo[1][l];
+                    hi[1][l] = Q[j + l] > hi[1][l] ? Q[j + l] : hi[1][l];
+                }
+            for (; j < k; ++j) {
+                lo[0][0] = I[j] < lo[0][0] ? I[j] : lo[0][0];
+                hi[0][0] = I[j] > hi[0][0] ? I[j] : hi[0][0];
+                lo[1][0] = Q[j] < lo[1][0] ? Q[j] : lo[1][0];
+                hi[1][0] = Q[j] > hi[1][0] ? Q[j] : hi[1][0];
+            }
+            for (int l = 0; l < 8; ++l) {
+                imin = lo[0][l] < imin ? lo[0][l] : imin;
+                imax = hi[0][l] > imax ? hi[0][l] : imax;
+                qmin = lo[1][l] < qmin ? lo[1][l] : qmin;
+                qmax = hi[1][l] > qmax ? hi[1][l] : qmax;
             }
         }
         if (findPower) {
@@ -131,7 +148,7 @@ int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFm
     int32_t st = MakeIQArr(rec, n);
     IQDatStr view = *rec;
     for (uint64_t i = 0; st == ST_OK && i < n;) {
-        if ((st = EscPressed(i)))
+        if ((st = PollChunk(i)))
             break;
         const uint64_t k = std::min(n - i, kChunkSamples);
         view.I = rec->I + i;
@@ -148,7 +165,7 @@ int32_t WriteAllBlocks(IQDatStr rec, BlockOut* out, WritFn writ, double scale, T
     int32_t st = ST_OK;
     IQDatStr view = rec;
     for (uint64_t i = 0; i < rec.N && out->ok();) {
-        if ((st = EscPressed(i)))
+        if ((st = PollChunk(i)))
             break;
         const uint64_t k = std::min(rec.N - i, kChunkSamples);
         view.I = rec.I + i;
@@ -166,4 +183,10 @@ int32_t WriteAllBlocks(IQDatStr rec, BlockOut* out, WritFn writ, double scale, T
     if (!out->commit())
         return FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(out->path()));
     return ST_OK;
+}
+
+int32_t PollChunk(uint64_t index)
+{
+    ProgressTick(index);
+    return EscFlg ? ST_CANCEL : ST_OK;
 }

@@ -7,13 +7,16 @@
 #include "fileio.h"
 #include "iqdata.h"
 
+#include <QtGlobal>
+#include <cstring>
 #include <memory>
 
 // Logical block of a streaming copy: block boundaries fall on multiples of it.
 constexpr uint64_t kBlockSamples = 262144000;
-// Samples per I/O call inside a block: a multiple of the cancel cadence, and
-// a few MB of file data, so memory stays flat whatever the block size.
-constexpr uint64_t kChunkSamples = 1000000;
+// Samples per I/O call inside a block: 4 MiB of 16-bit pairs, the size at
+// which the buffered reader and writer hand the bytes straight to the file,
+// and small enough that memory stays flat whatever the block size.
+constexpr uint64_t kChunkSamples = uint64_t(1) << 20;
 
 // Destination of the block writers: the data file and, for the raw recorder,
 // its header file. Neither replaces an existing file before commit(), so a
@@ -90,3 +93,28 @@ int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFm
 int32_t WriteAllBlocks(IQDatStr rec, BlockOut* out, WritFn writ, double scale, TailFn tail);
 // The reader tail: EscFlg cleared, and a failed load leaves no arrays.
 int32_t LoadDone(IQDatStr* rec, int32_t st);
+
+// 16-bit little-endian values in sample buffers; on little-endian hosts a
+// plain copy, which the compiler turns into vector loads and stores.
+inline int16_t Ld16(const uint8_t* p)
+{
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    int16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+#else
+    return int16_t(io::le16(p));
+#endif
+}
+inline void St16(uint8_t* p, int32_t v)
+{
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    const int16_t s = int16_t(uint16_t(uint32_t(v)));
+    std::memcpy(p, &s, 2);
+#else
+    io::put16(p, uint16_t(uint32_t(v)));
+#endif
+}
+
+// Progress and cancel at a chunk start (index: samples done so far).
+int32_t PollChunk(uint64_t index);

@@ -73,7 +73,7 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
     uint16_t wavFmt = 0;
     {
         io::Reader probe;
-        const int32_t st = src->openR(rec, &probe, &wavFmt, false, false);
+        const int32_t st = OpenR_IQ(rec, &probe, &wavFmt, false, false);
         if (st != ST_OK) {
             EscFlg = 0;
             return st;
@@ -81,7 +81,7 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
     }
     ProgressScope ps(QStringLiteral("Converting IQ file..."), 2 * rec->N);
     io::Reader in;
-    int32_t st = src->openR(rec, &in, &wavFmt, !dst->powerScan, dst->powerScan);
+    int32_t st = OpenR_IQ(rec, &in, &wavFmt, !dst->powerScan, dst->powerScan);
     if (st != ST_OK) {
         EscFlg = 0;
         return st;
@@ -99,7 +99,7 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
     work.Q = bq.data();
     BlockOut out(dest);
     double scale = 0;
-    if ((st = dst->openW(work, &out, &scale, false)) != ST_OK) {
+    if ((st = OpenW_IQ(work, &out, destCode, &scale)) != ST_OK) {
         out.cancel();
         EscFlg = 0;
         return st;
@@ -109,9 +109,9 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
         const uint64_t len = blk < split.blocks ? kBlockSamples : split.rest;
         for (uint64_t i = 0; i < len && st == ST_OK;) {
             const uint64_t k = std::min(len - i, kChunkSamples);
-            if ((st = src->read(&work, &in, k, wavFmt)) != ST_OK)
+            if ((st = Read_IQ(&work, &in, k, wavFmt)) != ST_OK)
                 break;
-            dst->writ(work, &out, k, scale);
+            Writ_IQ(work, &out, k, destCode, scale);
             i += k;
             done += k;
             if (!out.ok())

@@ -32,12 +32,12 @@ inline float decode(uint16_t u)
     return float(u < 32768 ? u / 32767.0 : (u - 65534.5) / 32767.0);
 }
 
-inline uint16_t encode(float x, double s)
+inline int32_t encode(float x, double s)
 {
     double v = double(x) / s * 32767.0 + 0.5;
     if (x < 0 || std::isnan(x))
         v -= 65536.0;
-    return uint16_t(Trunc32(v));
+    return Trunc32(v);
 }
 
 int32_t readRaw(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t)
@@ -97,8 +97,8 @@ int32_t Read_VantorRaw(IQDatStr* rec, io::Reader* in, uint64_t n)
         float* I = rec->I + i;
         float* Q = rec->Q + i;
         for (uint64_t j = 0; j < k; ++j, b += 4) {
-            I[j] = decode(io::le16(b));
-            Q[j] = decode(io::le16(b + 2));
+            I[j] = decode(uint16_t(Ld16(b)));
+            Q[j] = decode(uint16_t(Ld16(b + 2)));
         }
         i += k;
     }
@@ -136,8 +136,8 @@ void Writ_VantorRaw(IQDatStr rec, BlockOut* out, uint64_t n, double scale)
         const float* I = rec.I + i;
         const float* Q = rec.Q + i;
         for (uint64_t j = 0; j < k; ++j) {
-            io::put16(b + 4 * j, encode(I[j], scale));
-            io::put16(b + 4 * j + 2, encode(Q[j], scale));
+            St16(b + 4 * j, encode(I[j], scale));
+            St16(b + 4 * j + 2, encode(Q[j], scale));
         }
         out->data().write(b, size_t(k) * 4);
         i += k;

@@ -114,8 +114,8 @@ float chanFactor(float mn, float mx)
 void encode16(const float* I, const float* Q, uint64_t n, double scale, uint8_t* b)
 {
     for (uint64_t j = 0; j < n; ++j, b += 4) {
-        io::put16(b, uint16_t(Trunc32(double(I[j]) * scale)));
-        io::put16(b + 2, uint16_t(Trunc32(double(Q[j]) * scale)));
+        St16(b, Trunc32(double(I[j]) * scale));
+        St16(b + 2, Trunc32(double(Q[j]) * scale));
     }
 }
 
@@ -203,8 +203,8 @@ int32_t Read_WavStereo(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t fmt)
         float* Q = rec->Q + i;
         if (frame == 4) {
             for (uint64_t j = 0; j < k; ++j, b += 4) {
-                I[j] = float(int16_t(io::le16(b)));
-                Q[j] = float(int16_t(io::le16(b + 2)));
+                I[j] = float(Ld16(b));
+                Q[j] = float(Ld16(b + 2));
             }
         } else {
             for (uint64_t j = 0; j < k; ++j, b += 2) {
@@ -286,7 +286,7 @@ int32_t LoadWavMono(IQDatStr* rec)
     ProgressScope ps(QStringLiteral("Reading IQ values..."), rec->N);
     st = MakeIQArr(rec, rec->N);
     for (uint64_t i = 0; st == ST_OK && i < rec->N;) {
-        if ((st = EscPressed(i)))
+        if ((st = PollChunk(i)))
             break;
         const uint64_t k = std::min(rec->N - i, kChunkSamples);
         for (auto [r, dst, err] : {std::tuple{&ri, rec->I + i, ST_FILE1}, std::tuple{&rq, rec->Q + i, ST_FILE2}}) {
@@ -297,7 +297,7 @@ int32_t LoadWavMono(IQDatStr* rec)
             }
             if (size == 2)
                 for (uint64_t j = 0; j < k; ++j)
-                    dst[j] = float(int16_t(io::le16(b + 2 * j)));
+                    dst[j] = float(Ld16(b + 2 * j));
             else
                 for (uint64_t j = 0; j < k; ++j)
                     dst[j] = float(int8_t(b[j]));
@@ -324,13 +324,13 @@ int32_t SaveWavMono(IQDatStr rec, const QString& fileI, const QString& fileQ)
     ProgressScope ps(QStringLiteral("Writing IQ values..."), rec.N);
     int32_t st = ST_OK;
     for (uint64_t i = 0; i < rec.N && wi.ok() && wq.ok();) {
-        if ((st = EscPressed(i)))
+        if ((st = PollChunk(i)))
             break;
         const uint64_t k = std::min(rec.N - i, kChunkSamples);
         for (auto [w, src] : {std::pair{&wi, rec.I + i}, std::pair{&wq, rec.Q + i}}) {
             uint8_t* b = Scratch(1, size_t(k) * 2);
             for (uint64_t j = 0; j < k; ++j)
-                io::put16(b + 2 * j, uint16_t(Trunc32(double(src[j]) * scale)));
+                St16(b + 2 * j, Trunc32(double(src[j]) * scale));
             w->write(b, size_t(k) * 2);
         }
         i += k;

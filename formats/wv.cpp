@@ -125,8 +125,8 @@ int32_t ReadShUnion(IQDatStr* rec, io::Reader* in, uint64_t n)
         float* I = rec->I + i;
         float* Q = rec->Q + i;
         for (uint64_t j = 0; j < k; ++j, b += 4) {
-            I[j] = float(int16_t(io::le16(b)));
-            Q[j] = float(int16_t(io::le16(b + 2)));
+            I[j] = float(Ld16(b));
+            Q[j] = float(Ld16(b + 2));
         }
         i += k;
     }
@@ -161,8 +161,8 @@ void Writ_HvWv(IQDatStr rec, BlockOut* out, uint64_t n, double scale)
         const float* I = rec.I + i;
         const float* Q = rec.Q + i;
         for (uint64_t j = 0; j < k; ++j) {
-            io::put16(b + 4 * j, uint16_t(Trunc32(double(I[j]) * scale + 0.5)));
-            io::put16(b + 4 * j + 2, uint16_t(Trunc32(double(Q[j]) * scale + 0.5)));
+            St16(b + 4 * j, Trunc32(double(I[j]) * scale + 0.5));
+            St16(b + 4 * j + 2, Trunc32(double(Q[j]) * scale + 0.5));
         }
         out->data().write(b, size_t(k) * 4);
         i += k;

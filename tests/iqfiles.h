@@ -86,11 +86,13 @@ inline QByteArray wav(int channels, int bits, uint32_t rate, const QByteArray& d
 // Interleaved 16-bit pairs.
 inline QByteArray pairs(const std::vector<int16_t>& i, const std::vector<int16_t>& q)
 {
-    QByteArray b;
-    b.reserve(int(i.size() * 4));
-    for (size_t k = 0; k < i.size(); ++k) {
-        le16(b, i[k]);
-        le16(b, q[k]);
+    QByteArray b(int(i.size() * 4), '\0');
+    char* p = b.data();
+    for (size_t k = 0; k < i.size(); ++k, p += 4) {
+        p[0] = char(i[k] & 0xFF);
+        p[1] = char((i[k] >> 8) & 0xFF);
+        p[2] = char(q[k] & 0xFF);
+        p[3] = char((q[k] >> 8) & 0xFF);
     }
     return b;
 }
@@ -113,8 +115,10 @@ struct Rec {
 inline qint64 firstDiff(const QByteArray& a, const QByteArray& b)
 {
     const qint64 n = std::min(a.size(), b.size());
+    const char* pa = a.constData();
+    const char* pb = b.constData();
     for (qint64 k = 0; k < n; ++k)
-        if (a[int(k)] != b[int(k)])
+        if (pa[k] != pb[k])
             return k;
     return a.size() == b.size() ? -1 : n;
 }

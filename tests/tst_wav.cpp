@@ -142,6 +142,7 @@ private slots:
         QCOMPARE(r.I[0], 255.0f);
         QCOMPARE(r.Q[0], -1.0f);
         QCOMPARE(r.Clock, 8000.0);
+        FreeArr(&r);
         // 8-bit values are signed bytes, as the program always read them.
         QVERIFY(t::write(path("d8.wav"), t::wav(2, 8, 8000, QByteArray::fromHex("807f0001"))));
         r = loadAs(kStereo, path("d8.wav"));
