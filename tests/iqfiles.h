@@ -86,15 +86,14 @@ inline QByteArray wav(int channels, int bits, uint32_t rate, const QByteArray& d
 // Interleaved 16-bit pairs.
 inline QByteArray pairs(const std::vector<int16_t>& i, const std::vector<int16_t>& q)
 {
-    QByteArray b(int(i.size() * 4), '\0');
-    char* p = b.data();
-    for (size_t k = 0; k < i.size(); ++k, p += 4) {
-        p[0] = char(i[k] & 0xFF);
-        p[1] = char((i[k] >> 8) & 0xFF);
-        p[2] = char(q[k] & 0xFF);
-        p[3] = char((q[k] >> 8) & 0xFF);
+    std::vector<char> b(i.size() * 4);
+    for (size_t k = 0; k < i.size(); ++k) {
+        b[4 * k] = char(i[k] & 0xFF);
+        b[4 * k + 1] = char((i[k] >> 8) & 0xFF);
+        b[4 * k + 2] = char(q[k] & 0xFF);
+        b[4 * k + 3] = char((q[k] >> 8) & 0xFF);
     }
-    return b;
+    return QByteArray(b.data(), int(b.size()));
 }
 
 // A record owning its arrays for the length of a test.

@@ -71,8 +71,8 @@ QByteArray expected(Kind src, Kind dst, const std::vector<float>& I, const std::
                     double* peakOut = nullptr, double* sumOut = nullptr)
 {
     const size_t n = I.size();
-    QByteArray out(int(n * 4), '\0');
-    char* o = out.data();
+    std::vector<char> buf(n * 4);
+    char* o = buf.data();
     auto put = [&o](int32_t a, int32_t b) {
         o[0] = char(a & 0xFF);
         o[1] = char((a >> 8) & 0xFF);
@@ -95,7 +95,7 @@ QByteArray expected(Kind src, Kind dst, const std::vector<float>& I, const std::
             *peakOut = peak;
         if (sumOut)
             *sumOut = sum;
-        return out;
+        return QByteArray(buf.data(), int(buf.size()));
     }
     float imin = 0, imax = 0, qmin = 0, qmax = 0;
     for (size_t k = 0; k < n; ++k) {
@@ -115,7 +115,7 @@ QByteArray expected(Kind src, Kind dst, const std::vector<float>& I, const std::
         };
         for (size_t k = 0; k < n; ++k)
             put(enc(I[k]), enc(Q[k]));
-        return out;
+        return QByteArray(buf.data(), int(buf.size()));
     }
     // WAV: 65535.9 / range per channel, unless that would push a channel
     // past 16 bits; the smaller of the two factors for both.
@@ -136,7 +136,7 @@ QByteArray expected(Kind src, Kind dst, const std::vector<float>& I, const std::
             return "reference wraps";
         put(a, b);
     }
-    return out;
+    return QByteArray(buf.data(), int(buf.size()));
 }
 
 // Writes a source file of kind k and returns its path.
