@@ -1,13 +1,10 @@
 #include "catalogue.h"
 #include "binary.h"
-<<<<<<< HEAD
+#include "hexdab.h"
+#include "matfile.h"
 #include "vantor.h"
 #include "wav.h"
 #include "wv.h"
-=======
-#include "hexdab.h"
-#include "matfile.h"
->>>>>>> main
 
 const TypStr tl[TL_COUNT + 1] = {
     {"Matlab ASCII single", 2, "*.dat", "*.dat", 0},
@@ -83,12 +80,6 @@ int32_t noFmtRead(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t)
     return F(rec, in, n);
 }
 
-// "WAV single" writes the two mono files into the I and Q names.
-int32_t saveWavPair(IQDatStr rec, int32_t, const QString& fileI, const QString& fileQ)
-{
-    return SaveWavMono(rec, fileI, fileQ);
-}
-
 } // namespace
 
 // Indexed by format code. Rows left null are types whose functions have not
@@ -108,7 +99,7 @@ const FmtFn fmtTab[FMT_CODES] = {
     /* 11 SPW ASCII mixed       */ {nullptr, nullptr, nullptr},
     /* 12 SPW binary mixed      */ {LoadAdsSpwBin, oneFile<SaveSPWBin>, LoadAdsSpwBin},
     /* 13 ADS ASCII single      */ {nullptr, nullptr, nullptr},
-    /* 14 WAV single            */ {LoadWavMono, saveWavPair, LoadWavMono},
+    /* 14 WAV single            */ {LoadWavMono, twoFiles<SaveWavMono>, LoadWavMono},
     /* 15 WAV mixed             */ {LoadWavStereo, oneFile<SaveWav>, LoadWavStereo,
                                     {OpenR_WavStereo, Read_WavStereo, OpenW_WavStereo, Writ_WavStereo, false, nullptr}},
     /* 16 Simkit                */ {nullptr, nullptr, nullptr},
