@@ -3,6 +3,7 @@
 #include "formats/iqdata.h"
 #include "formats/progress.h"
 #include "formats/save.h"
+#include "formats/stream.h"
 #include "instrument/anastr.h"
 #include "remote/symbolserver.h"
 
@@ -355,6 +356,27 @@ int cmdServe(const QStringList& argv)
     return rc;
 }
 
+// Copy IQ: the streaming conversion, with the panel values put into the
+// load record first exactly as the window's button does.
+int cmdCopy(const QStringList& argv)
+{
+    Args a = parse(argv, {"--from", "--to", "--clock", "--reflevel"});
+    IQDatStr rec;
+    bindFiles(&rec, a.from, tl, TL_COUNT, "from", false);
+    if (a.to.size() != 2)
+        throw UsageError{QStringLiteral("--to needs a TYPE and one file")};
+    const int to = resolveType(a.to[0], ts, TS_COUNT, "to");
+    rec.Clock = a.clock.value_or(1e8);
+    rec.RefLev = float(a.reflevel.value_or(0.0));
+    const int32_t st = CopyDatFile(&rec, a.to[1], ts[to].Code);
+    if (st == ST_OK)
+        return 0;
+    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : LoadErrorText(st, rec.FileI);
+    QString detail = LastDetail();
+    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
+    return kFail;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -379,7 +401,9 @@ int main(int argc, char** argv)
             return cmdConvert(args);
         if (cmd == QLatin1String("serve"))
             return cmdServe(args);
-        if (QStringList{"copy", "trace", "dir"}.contains(cmd)) {
+        if (cmd == QLatin1String("copy"))
+            return cmdCopy(args);
+        if (QStringList{"trace", "dir"}.contains(cmd)) {
             err(QStringLiteral("%1: not available yet").arg(cmd));
             return kUsage;
         }
