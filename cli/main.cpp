@@ -46,6 +46,17 @@ void err(const QString& s)
     std::fprintf(stderr, "orvex-cli: %s\n", s.toLocal8Bit().constData());
 }
 
+// One line on stderr for a failed operation: the window's message, the
+// status code and the reason where one is known. A cancel is no error to
+// explain, but it is not a success either.
+int failed(int32_t st, const QString& message)
+{
+    const QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : message;
+    const QString detail = LastDetail();
+    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
+    return kFail;
+}
+
 // A progress line on stderr, shown only when a person is watching.
 class TermProgress : public Progress {
 public:
@@ -238,10 +249,7 @@ int load(IQDatStr* rec, const Args& a)
     int32_t st = LoadDatFile(rec);
     if (st == ST_OK)
         return 0;
-    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : LoadErrorText(st, rec->FileI);
-    QString detail = LastDetail();
-    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
-    return kFail;
+    return failed(st, LoadErrorText(st, rec->FileI));
 }
 
 int cmdTypes()
@@ -296,10 +304,7 @@ int cmdConvert(const QStringList& argv)
     FreeArr(&dat);
     if (st == ST_OK)
         return 0;
-    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : SaveErrorText(st, a.append);
-    QString detail = LastDetail();
-    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
-    return kFail;
+    return failed(st, SaveErrorText(st, a.append));
 }
 
 // SIGINT/SIGTERM while serving: the handler only writes a byte into a pipe
@@ -371,10 +376,7 @@ int cmdCopy(const QStringList& argv)
     const int32_t st = CopyDatFile(&rec, a.to[1], ts[to].Code);
     if (st == ST_OK)
         return 0;
-    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : LoadErrorText(st, rec.FileI);
-    QString detail = LastDetail();
-    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
-    return kFail;
+    return failed(st, LoadErrorText(st, rec.FileI));
 }
 
 } // namespace
