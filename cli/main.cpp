@@ -217,25 +217,25 @@ Args parse(const QStringList& a, const QStringList& allowed)
 }
 
 // Fills the record's type and file names from "TYPE FILE [QFILE]".
-void bindFiles(IQDatStr* rec, const QStringList& spec, const TypStr* list, int count,
+void bindFiles(IQDatStr* rec, const QStringList& files, const TypStr* list, int count,
                const char* what, bool deriveQ)
 {
-    if (spec.size() < 2)
+    if (files.size() < 2)
         throw UsageError{QStringLiteral("--%1 needs a TYPE and a file").arg(what)};
-    rec->Typ = resolveType(spec[0], list, count, what);
+    rec->Typ = resolveType(files[0], list, count, what);
     const TypStr& t = list[rec->Typ];
-    rec->FileI = spec[1];
+    rec->FileI = files[1];
     rec->FileQ.clear();
-    if (spec.size() > 3)
+    if (files.size() > 3)
         throw UsageError{QStringLiteral("--%1 takes at most two files").arg(what)};
     if (t.Files == 2) {
-        if (spec.size() == 3)
-            rec->FileQ = spec[2];
+        if (files.size() == 3)
+            rec->FileQ = files[2];
         else if (deriveQ)
-            rec->FileQ = QNameFor(spec[1]);
+            rec->FileQ = QNameFor(files[1]);
         else
             throw UsageError{QStringLiteral("\"%1\" keeps I and Q in two files: give both").arg(t.Name)};
-    } else if (spec.size() == 3) {
+    } else if (files.size() == 3) {
         throw UsageError{QStringLiteral("\"%1\" keeps I and Q in one file").arg(t.Name)};
     }
 }

@@ -131,16 +131,6 @@ uint8_t* Scratch(int which, size_t bytes)
     return b.data();
 }
 
-int32_t LoadDone(IQDatStr* rec, int32_t st)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        FreeArr(rec);
-        rec->N = 0;
-    }
-    return st;
-}
-
 int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt)
 {
     const uint64_t n = rec->N;

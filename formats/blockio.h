@@ -77,12 +77,6 @@ inline int32_t Trunc32(double v)
 // at every call.
 uint8_t* Scratch(int which, size_t bytes);
 
-// Sets the failure detail and returns the status.
-inline int32_t FailWith(int32_t st, const QString& why)
-{
-    SetDetail(why);
-    return st;
-}
 
 // Whole-file load through the block functions: allocates the record's
 // arrays for rec->N samples and fills them chunk by chunk with progress and
@@ -91,8 +85,6 @@ int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFm
 // Whole-record save through the block functions once the open-for-writing
 // has succeeded: every sample, then the tail, then commit (or cancel).
 int32_t WriteAllBlocks(IQDatStr rec, BlockOut* out, WritFn writ, double scale, TailFn tail);
-// The reader tail: EscFlg cleared, and a failed load leaves no arrays.
-int32_t LoadDone(IQDatStr* rec, int32_t st);
 
 // 16-bit little-endian values in sample buffers; on little-endian hosts a
 // plain copy, which the compiler turns into vector loads and stores.
