@@ -1,6 +1,7 @@
 // The configuration file on its own: every key written is read back, the
 // defaults of a missing file, the settings folder derivation.
 #include "app/inifile.h"
+#include "testutil.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -15,6 +16,32 @@ struct Panel {
 
     void read(const QString& path) { LoadIniFile(path, &ana, &load, &save, &port, &connectTo, &x, &y); }
     void write(const QString& path) const { SaveIniFile(path, ana, load, save, port, connectTo, x, y); }
+
+    // Every value the file keeps, so that two panels compare in one go.
+    QVariantList values() const
+    {
+        const AnaStr& n = ana;
+        return {n.Rbw, n.SRate, n.TrgOfs, n.RecLen, n.CFreq, n.RefLev, n.Att, n.DigRange, n.DigSRate,
+                n.AnaRange, n.AnaOfs, n.RelBw, n.DevTyp, n.PreTrg, n.IQInp, n.Avg, n.OscCh, n.InpTyp,
+                n.InpMod, n.SbRf, n.SbIf, n.RbwIdx, n.TrgModIdx, n.TrgSlpIdx, n.SRateIdx,
+                quint64(n.Count), quint64(n.OscRecLen), n.RsrcStr, n.FltTyp, n.TrgMod, n.TrgSlp, n.DatTyp,
+                n.Raw, n.Bal, n.HighImp, n.Dith, n.LowPass, load.Clock, load.SrcTab, load.Folder, load.Typ,
+                save.Folder, save.Typ, port, connectTo, x, y};
+    }
+    // Every value away from its default.
+    void fill()
+    {
+        AnaStr& n = ana;
+        n.Rbw = 3e5; n.SRate = 4e7; n.TrgOfs = 1.5; n.RecLen = 2.25; n.CFreq = 2.4e9;
+        n.RefLev = -33.5; n.Att = 10; n.DigRange = 0.5; n.DigSRate = 20; n.AnaRange = 0.25;
+        n.AnaOfs = 0.125; n.RelBw = 0.6; n.DevTyp = 17; n.PreTrg = 12; n.IQInp = 2; n.Avg = 4;
+        n.OscCh = 3; n.InpTyp = 1; n.InpMod = 1; n.SbRf = 0; n.SbIf = 3; n.RbwIdx = 5;
+        n.TrgModIdx = 2; n.TrgSlpIdx = 1; n.SRateIdx = 7; n.Count = 123456; n.OscRecLen = 4096;
+        n.RsrcStr = "GPIB0::20::INSTR"; n.FltTyp = "CHAN"; n.TrgMod = "EXT"; n.TrgSlp = "NEG"; n.DatTyp = "IQ";
+        n.Raw = false; n.Bal = true; n.HighImp = true; n.Dith = true; n.LowPass = true;
+        load.Clock = 3.5e6; load.SrcTab = 1; load.Folder = "/in folder"; load.Typ = 14;
+        save.Folder = "/out"; save.Typ = 25; port = 5025; connectTo = 0; x = -20; y = 640;
+    }
 };
 
 } // namespace
@@ -42,85 +69,49 @@ private slots:
         QCOMPARE(SettingsFolder(location), folder);
     }
 
+    // Read over a panel that holds other values and samples: every value is
+    // reset, and the samples are released rather than forgotten.
     void missingFileGivesDefaults()
     {
         Panel p;
-        p.ana.DevTyp = 3;
-        p.ana.Count = 7;
-        p.ana.RsrcStr = QStringLiteral("x");
-        p.load.Clock = 5;
-        p.load.Typ = 2;
-        p.save.Typ = 9;
-        p.read(dir.filePath(QStringLiteral("none.ini")));
-        const AnaStr d;
-        QCOMPARE(p.ana.DevTyp, 6);
-        QCOMPARE(p.ana.Count, d.Count);
-        QCOMPARE(p.ana.RsrcStr, d.RsrcStr);
-        QVERIFY(p.ana.RsrcStr.startsWith(QLatin1String("TCPIP::")) && p.ana.RsrcStr.endsWith(QLatin1String("::INSTR")));
-        QCOMPARE(p.ana.CFreq, 1e6);
-        QCOMPARE(p.ana.SRate, 1e8);
-        QCOMPARE(p.ana.RecLen, 0.001);
-        QCOMPARE(p.ana.OscRecLen, uint64_t(1024));
-        QCOMPARE(p.ana.Raw, true);
-        QCOMPARE(p.ana.SbRf, 1);
-        QCOMPARE(p.ana.DigRange, 2.0);
-        QCOMPARE(p.load.Clock, 1e8);
-        QCOMPARE(p.load.Typ, 23);
-        QCOMPARE(p.load.SrcTab, 0);
-        QCOMPARE(p.save.Typ, 0);
-        QCOMPARE(p.port, 1000);
-        QCOMPARE(p.connectTo, 1);
-        QCOMPARE(QPoint(p.x, p.y), QPoint(100, 100));
+        p.fill();
+        MakeIQArr(&p.load, 16);
+        MakeIQArr(&p.save, 16);
+        p.read(dir.filePath("none.ini"));
+        QVERIFY(!p.load.I && !p.load.Q && !p.save.I && !p.save.Q);
+        Panel d;
+        d.load.Typ = 23;
+        d.port = 1000;
+        d.connectTo = 1;
+        d.x = d.y = 100;
+        QCOMPARE(p.values(), d.values());
+        const AnaStr& a = p.ana;
+        QCOMPARE((QVariantList{a.DevTyp, a.CFreq, a.SRate, a.RecLen, quint64(a.Count), quint64(a.OscRecLen),
+                               a.Raw, a.SbRf, a.DigRange, p.load.Clock}),
+                 (QVariantList{6, 1e6, 1e8, 0.001, quint64(8192), quint64(1024), true, 1, 2.0, 1e8}));
+        QVERIFY(a.RsrcStr.startsWith("TCPIP::") && a.RsrcStr.endsWith("::INSTR"));
     }
 
-    // Every field away from its default survives a write and a read: a key
-    // misspelt on one side would come back as the default.
+    // A key misspelt on one side would come back as the default.
     void everyKeyRoundTrips()
     {
-        Panel a;
-        AnaStr& n = a.ana;
-        n.Rbw = 3e5; n.SRate = 4e7; n.TrgOfs = 1.5; n.RecLen = 2.25; n.CFreq = 2.4e9;
-        n.RefLev = -33.5; n.Att = 10; n.DigRange = 0.5; n.DigSRate = 20; n.AnaRange = 0.25;
-        n.AnaOfs = 0.125; n.RelBw = 0.6; n.DevTyp = 17; n.PreTrg = 12; n.IQInp = 2; n.Avg = 4;
-        n.OscCh = 3; n.InpTyp = 1; n.InpMod = 1; n.SbRf = 0; n.SbIf = 3; n.RbwIdx = 5;
-        n.TrgModIdx = 2; n.TrgSlpIdx = 1; n.SRateIdx = 7; n.Count = 123456; n.OscRecLen = 4096;
-        n.RsrcStr = QStringLiteral("GPIB0::20::INSTR"); n.FltTyp = QStringLiteral("CHAN");
-        n.TrgMod = QStringLiteral("EXT"); n.TrgSlp = QStringLiteral("NEG"); n.DatTyp = QStringLiteral("IQ");
-        n.Raw = false; n.Bal = true; n.HighImp = true; n.Dith = true; n.LowPass = true;
-        a.load.Clock = 3.5e6; a.load.SrcTab = 1; a.load.Folder = QStringLiteral("/in folder");
-        a.load.Typ = 14; a.save.Folder = QStringLiteral("/out"); a.save.Typ = 25;
-        a.port = 5025; a.connectTo = 0; a.x = -20; a.y = 640;
-        const QString path = dir.filePath(QStringLiteral("all.ini"));
+        Panel a, b, none;
+        a.fill();
+        none.read(dir.filePath("none.ini"));
+        const QVariantList defaults = none.values();
+        for (int k = 0; k < defaults.size(); ++k)
+            QVERIFY2(a.values()[k] != defaults[k], qPrintable(QString::number(k)));
+        const QString path = dir.filePath("all.ini");
         a.write(path);
-
-        Panel b;
         b.read(path);
-        const AnaStr& m = b.ana;
-        QCOMPARE(m.Rbw, n.Rbw); QCOMPARE(m.SRate, n.SRate); QCOMPARE(m.TrgOfs, n.TrgOfs);
-        QCOMPARE(m.RecLen, n.RecLen); QCOMPARE(m.CFreq, n.CFreq); QCOMPARE(m.RefLev, n.RefLev);
-        QCOMPARE(m.Att, n.Att); QCOMPARE(m.DigRange, n.DigRange); QCOMPARE(m.DigSRate, n.DigSRate);
-        QCOMPARE(m.AnaRange, n.AnaRange); QCOMPARE(m.AnaOfs, n.AnaOfs); QCOMPARE(m.RelBw, n.RelBw);
-        QCOMPARE(m.DevTyp, n.DevTyp); QCOMPARE(m.PreTrg, n.PreTrg); QCOMPARE(m.IQInp, n.IQInp);
-        QCOMPARE(m.Avg, n.Avg); QCOMPARE(m.OscCh, n.OscCh); QCOMPARE(m.InpTyp, n.InpTyp);
-        QCOMPARE(m.InpMod, n.InpMod); QCOMPARE(m.SbRf, n.SbRf); QCOMPARE(m.SbIf, n.SbIf);
-        QCOMPARE(m.RbwIdx, n.RbwIdx); QCOMPARE(m.TrgModIdx, n.TrgModIdx); QCOMPARE(m.TrgSlpIdx, n.TrgSlpIdx);
-        QCOMPARE(m.SRateIdx, n.SRateIdx); QCOMPARE(m.Count, n.Count); QCOMPARE(m.OscRecLen, n.OscRecLen);
-        QCOMPARE(m.RsrcStr, n.RsrcStr); QCOMPARE(m.FltTyp, n.FltTyp); QCOMPARE(m.TrgMod, n.TrgMod);
-        QCOMPARE(m.TrgSlp, n.TrgSlp); QCOMPARE(m.DatTyp, n.DatTyp); QCOMPARE(m.Raw, n.Raw);
-        QCOMPARE(m.Bal, n.Bal); QCOMPARE(m.HighImp, n.HighImp); QCOMPARE(m.Dith, n.Dith);
-        QCOMPARE(m.LowPass, n.LowPass);
-        QCOMPARE(b.load.Clock, a.load.Clock); QCOMPARE(b.load.SrcTab, a.load.SrcTab);
-        QCOMPARE(b.load.Folder, a.load.Folder); QCOMPARE(b.load.Typ, a.load.Typ);
-        QCOMPARE(b.save.Folder, a.save.Folder); QCOMPARE(b.save.Typ, a.save.Typ);
-        QCOMPARE(b.port, a.port); QCOMPARE(b.connectTo, a.connectTo);
-        QCOMPARE(QPoint(b.x, b.y), QPoint(a.x, a.y));
+        QCOMPARE(b.values(), a.values());
 
         // The groups and key names other versions read.
         QSettings s(path, QSettings::IniFormat);
         QCOMPARE(s.childGroups(), QStringList({"AnaIQ", "Analyzer", "DigiIQ", "Position", "Program"}));
-        QCOMPARE(s.value(QStringLiteral("Analyzer/VISA Resource String")).toString(), n.RsrcStr);
-        QCOMPARE(s.value(QStringLiteral("Analyzer/Osc. Rec Len")).toInt(), 4096);
-        QCOMPARE(s.value(QStringLiteral("DigiIQ/Sample Rate")).toDouble(), 20.0);
+        QCOMPARE(s.value("Analyzer/VISA Resource String").toString(), a.ana.RsrcStr);
+        QCOMPARE(s.value("Analyzer/Osc. Rec Len").toInt(), 4096);
+        QCOMPARE(s.value("DigiIQ/Sample Rate").toDouble(), 20.0);
     }
 
     void countsAreWrittenAs32Bits()
@@ -128,59 +119,36 @@ private slots:
         Panel p;
         p.ana.Count = 5000000000ull;
         p.ana.OscRecLen = (1ull << 32) + 5;
-        const QString path = dir.filePath(QStringLiteral("c.ini"));
-        p.write(path);
-        QSettings s(path, QSettings::IniFormat);
-        QCOMPARE(s.value(QStringLiteral("Analyzer/Sample Count")).toULongLong(), 705032704ull);
-        QCOMPARE(s.value(QStringLiteral("Analyzer/Osc. Rec Len")).toULongLong(), 5ull);
+        p.write(dir.filePath("c.ini"));
+        QSettings s(dir.filePath("c.ini"), QSettings::IniFormat);
+        QCOMPARE(s.value("Analyzer/Sample Count").toULongLong(), 705032704ull);
+        QCOMPARE(s.value("Analyzer/Osc. Rec Len").toULongLong(), 5ull);
     }
 
-    void impedanceClamp_data()
+    void handWrittenValues_data()
     {
-        QTest::addColumn<QString>("impedance");
-        QTest::addColumn<double>("stored");
-        QTest::addColumn<double>("read");
-        QTest::newRow("high, above") << "true" << 2.0 << 1.78;
-        QTest::newRow("high, below") << "true" << 1.5 << 1.5;
-        QTest::newRow("low, above") << "false" << 2.0 << 2.0;
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<double>("range");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<double>("rate");
+        const QString imp = "[Analyzer]\nImpedance=%1\n[AnaIQ]\nIQ Range=%2\n";
+        QTest::newRow("high impedance, above") << imp.arg("true").arg(2.0) << 1.78 << 1000 << 1e8;
+        QTest::newRow("high impedance, below") << imp.arg("true").arg(1.5) << 1.5 << 1000 << 1e8;
+        QTest::newRow("low impedance, above") << imp.arg("false").arg(2.0) << 2.0 << 1000 << 1e8;
+        QTest::newRow("unreadable") << "[Program]\nTCP Port=abc\n[Analyzer]\nSample Rate=fast\n" << 1.0 << 0 << 0.0;
     }
-    void impedanceClamp()
+    void handWrittenValues()
     {
-        QFETCH(QString, impedance);
-        QFETCH(double, stored);
-        QFETCH(double, read);
-        const QString path = dir.filePath(QStringLiteral("imp.ini"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("[Analyzer]\nImpedance=%1\n[AnaIQ]\nIQ Range=%2\nIQ Offset=0.5\n")
-                    .arg(impedance).arg(stored).toLatin1());
-        f.close();
+        QFETCH(QString, ini);
+        QFETCH(double, range);
+        QFETCH(int, port);
+        QFETCH(double, rate);
+        QVERIFY(testutil::writeFile(dir.filePath("h.ini"), ini.toLatin1()));
         Panel p;
-        p.read(path);
-        QCOMPARE(p.ana.AnaRange, read);
-        QCOMPARE(p.ana.AnaOfs, 0.5);
-    }
-
-    void unreadableValuesReadAsZero()
-    {
-        const QString path = dir.filePath(QStringLiteral("bad.ini"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[Program]\nTCP Port=abc\n[Analyzer]\nSample Rate=fast\n");
-        f.close();
-        Panel p;
-        p.read(path);
-        QCOMPARE(p.port, 0);
-        QCOMPARE(p.ana.SRate, 0.0);
-    }
-
-    void samplesAreReleased()
-    {
-        Panel p;
-        MakeIQArr(&p.load, 16);
-        MakeIQArr(&p.save, 16);
-        p.read(dir.filePath(QStringLiteral("none.ini")));
-        QVERIFY(!p.load.I && !p.load.Q && !p.save.I && !p.save.Q);
+        p.read(dir.filePath("h.ini"));
+        QCOMPARE(p.ana.AnaRange, range);
+        QCOMPARE(p.port, port);
+        QCOMPARE(p.ana.SRate, rate);
     }
 };
 

@@ -1,11 +1,11 @@
 // The window's connection strip and symbol server, driven through its
-// widgets offscreen, with a real loopback client.
+// widgets offscreen, with a real loopback client. The wire format is tested
+// against the server class; here the window's state and records behind it.
 #include "app/mainwindow.h"
-#include "app/prompts.h"
-#include "formats/fileio.h"
 #include "guitest.h"
 #include "remoteutil.h"
 #include "ui_mainwindow.h"
+#include "windowtest.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -15,143 +15,79 @@
 
 using namespace remoteutil;
 
-namespace {
-
-// Answers the file dialogs and records the boxes instead of showing them.
-class QuietPrompts : public Prompts {
-public:
-    QStringList answers;
-    QStringList boxes;   // "kind|title|text"
-    void warning(QWidget*, const QString& t, const QString& x, const QString&) override
-    {
-        boxes << "warning|" + t + "|" + x;
-    }
-    void critical(QWidget*, const QString& t, const QString& x) override { boxes << "critical|" + t + "|" + x; }
-    void about(QWidget*, const QString&, const QString&) override {}
-    QString openFile(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QString saveFile(QWidget* p, const QString& c, const QString& d, const QString& f) override
-    {
-        return openFile(p, c, d, f);
-    }
-};
-
-// An IQW mixed file, I = k * scale, Q = -k.
-std::pair<std::vector<float>, std::vector<float>> writeIqw(const QString& path, int n, float scale)
-{
-    std::vector<float> i(static_cast<size_t>(n)), q(static_cast<size_t>(n));
-    QByteArray b(n * 8, 0);
-    for (int k = 0; k < n; ++k) {
-        i[size_t(k)] = float(k) * scale;
-        q[size_t(k)] = -float(k);
-        io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k, i[size_t(k)]);
-        io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k + 4, q[size_t(k)]);
-    }
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(b);
-    return {i, q};
-}
-
-} // namespace
-
 class WindowRemoteTest : public QObject {
     Q_OBJECT
     QTemporaryDir home, work;
-    QuietPrompts ask;
+    FakePrompts ask;
     QString iniPath;
     quint16 port = 0;
     int iqwLoad = -1;
 
-    // A window whose configuration names a free high port and the choice.
-    std::unique_ptr<MainWindow> start(int connectTo)
+    void configure(int tcpPort, int connectTo = 1)
+    {
+        QSettings s(iniPath, QSettings::IniFormat);
+        s.setValue("Program/TCP Port", tcpPort);
+        s.setValue("Program/Connect To", connectTo);
+    }
+    // A window serving on a free port, with a client past its greeting.
+    std::unique_ptr<MainWindow> start(int connectTo = 1)
     {
         port = freePort();
-        {
-            QSettings s(iniPath, QSettings::IniFormat);
-            s.setValue("Program/TCP Port", int(port));
-            s.setValue("Program/Connect To", connectTo);
-        }
+        configure(port, connectTo);
         return std::make_unique<MainWindow>();
     }
-    void load(MainWindow* w, const QString& path)
+    static bool greeted(Client& c) { return c.take(24).size() == 24; }
+    void load(MainWindow* w, const QString& name)
     {
         w->ui->Load_Typ->setCurrentIndex(iqwLoad);
-        ask.answers << path;
+        ask.answers << work.filePath(name);
         w->ui->Load_I->click();
         w->ui->Load_Lod->click();
     }
-    static QByteArray greeting(bool flag, float n, float clock)
-    {
-        return value(3, flag ? 1.0f : 0.0f) + value(1, n) + value(0, clock);
-    }
+    static QByteArray newStateReply(bool set) { return value(3, set ? 1.0f : 0.0f); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(home.isValid() && work.isValid());
-        qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
-        QCoreApplication::setApplicationName(QStringLiteral("OrvexMc"));
-        iniPath = home.path() + QStringLiteral("/Halvard/OrvexMc/Orvex.ini");
-        QDir().mkpath(QFileInfo(iniPath).path());
+        iniPath = UseSettingsHome(home.path());
         SetPrompts(&ask);
-        for (int k = 0; k < TL_COUNT; ++k)
-            if (tl[k].Name == QLatin1String("IQW mixed, iqiqiq....iq"))
-                iqwLoad = k;
+        iqwLoad = TypeIndex(tl, TL_COUNT, "IQW mixed, iqiqiq....iq");
         QVERIFY(iqwLoad >= 0);
     }
     void cleanupTestCase() { SetPrompts(nullptr); }
     void init()
     {
         QFile::remove(iniPath);
-        ask.answers.clear();
-        ask.boxes.clear();
+        ask.clear();
     }
 
     void listensOnTheConfiguredPort()
     {
-        auto w = start(1);
-        QVERIFY(w->server->isListening());
+        auto w = start();
         QCOMPARE(w->server->serverPort(), port);
-        QCOMPARE(w->server->serverAddress(), QHostAddress(QHostAddress::LocalHost));
         QVERIFY(!w->ui->Conn->isChecked());
         Client c(port);
         // Start-up clears the flag; nothing loaded yet.
-        QCOMPARE(c.take(24), greeting(false, 0, float(w->loadRec.Clock)));
+        QCOMPARE(c.take(24), value(3, 0.0f) + value(1, 0.0f) + value(0, float(w->loadRec.Clock)));
         QVERIFY(w->ui->Conn->isChecked());
         c.sock.disconnectFromHost();
         QVERIFY(waitFor([&] { return !w->ui->Conn->isChecked(); }));
     }
 
-    void portOutOfRangeServesNoOne_data()
+    // Neither a port out of range nor one already taken is reported.
+    void unusablePortServesNoOne_data()
     {
-        QTest::addColumn<int>("port");
-        QTest::newRow("0") << 0;
-        QTest::newRow("65536") << 65536;
-        QTest::newRow("negative") << -5;
+        QTest::addColumn<QString>("port");
+        for (const char* p : {"0", "65536", "-5", "taken"})
+            QTest::newRow(p) << p;
     }
-    void portOutOfRangeServesNoOne()
+    void unusablePortServesNoOne()
     {
-        QFETCH(int, port);
-        {
-            QSettings s(iniPath, QSettings::IniFormat);
-            s.setValue("Program/TCP Port", port);
-        }
-        MainWindow w;
-        QVERIFY(!w.server->isListening());
-        QVERIFY(ask.boxes.isEmpty());
-    }
-
-    void portTakenIsNotReported()
-    {
+        QFETCH(QString, port);
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-        {
-            QSettings s(iniPath, QSettings::IniFormat);
-            s.setValue("Program/TCP Port", int(taken.serverPort()));
-        }
+        configure(port == "taken" ? taken.serverPort() : port.toInt());
         MainWindow w;
         QVERIFY(!w.server->isListening());
         QVERIFY(ask.boxes.isEmpty());
@@ -166,115 +102,109 @@ private slots:
     void newStateAfterLoadWithEachChoice()
     {
         QFETCH(int, connectTo);
-        auto [i, q] = writeIqw(work.filePath("a.iqw"), 8000, 0.5f);
+        auto [i, q] = WriteIqw(work.filePath("a.iqw"), 8000, 0.5f);
         auto w = start(connectTo);
         QCOMPARE(w->ui->ConnectTo->currentIndex(), connectTo);
         Client c(port);
-        QCOMPARE(c.take(24).size(), 24);
+        QVERIFY(greeted(c));
         c.send("GetNewState");
-        QCOMPARE(c.take(8), value(3, 0.0f));   // flag clear: 8 bytes only
-
+        QCOMPARE(c.take(8), newStateReply(false));
         w->ui->Load_SRat->setValue(2.5e6);
-        load(w.get(), work.filePath("a.iqw"));
-        QVERIFY2(w->dataValid, qPrintable(ask.boxes.join('\n')));
+        load(w.get(), "a.iqw");
+        QVERIFY(w->dataValid);
         c.send("GetNewState");
-        QByteArray want = value(3, 1.0f) + value(0, 2.5e6f) + value(1, 8000.0f);
+        QByteArray want = newStateReply(true) + value(0, 2.5e6f) + value(1, 8000.0f);
         if (connectTo == 1)
             want += symbols(i, q);
-        c.send("GetServerID");   // comes after: nothing else in between
-        want += serverId();
         QVERIFY(c.take(want.size()) == want);
         // Answering does not clear the flag.
         c.send("GetNewState");
-        QCOMPARE(c.take(8), value(3, 1.0f));
+        QCOMPARE(c.take(8), newStateReply(true));
     }
 
-    void connectToAndPortChangesClearNewState()
+    // Each of these leaves the client nothing new to fetch.
+    void newStateIsClearedBy_data()
     {
-        writeIqw(work.filePath("b.iqw"), 10, 1.0f);
-        auto w = start(1);
+        QTest::addColumn<QString>("change");
+        for (const char* c : {"connect-to", "port", "failed load"})
+            QTest::newRow(c) << c;
+    }
+    void newStateIsClearedBy()
+    {
+        QFETCH(QString, change);
+        WriteIqw(work.filePath("b.iqw"), 10);
+        auto w = start();
         Client c(port);
-        QCOMPARE(c.take(24).size(), 24);
-        load(w.get(), work.filePath("b.iqw"));
-        QVERIFY(w->newState);
-        QVERIFY(w->ui->Conn->isChecked());
-
-        w->ui->ConnectTo->setCurrentIndex(0);
+        QVERIFY(greeted(c));
+        load(w.get(), "b.iqw");
+        QVERIFY(w->newState && w->ui->Conn->isChecked());
+        if (change == "connect-to") {
+            w->ui->ConnectTo->setCurrentIndex(0);
+            QCOMPARE(w->connectTo, 0);
+        } else if (change == "port") {
+            w->ui->Port->setValue(4711);
+            emit w->ui->Port->editingFinished();
+            QCOMPARE(w->tcpPort, 4711);
+            // The new port counts from the next start; the old one keeps serving.
+            QCOMPARE(w->server->serverPort(), port);
+        } else {
+            load(w.get(), "missing.iqw");
+            QVERIFY(!w->dataValid);
+            c.send("GetSymbol");   // nothing valid to send
+        }
         QVERIFY(!w->newState);
-        QCOMPARE(w->connectTo, 0);
-        QVERIFY(!w->ui->Conn->isChecked());   // even though the client stays
+        // A changed link shows as not connected, even though the client stays.
+        QCOMPARE(w->ui->Conn->isChecked(), change == "failed load");
         c.send("GetNewState");
-        QCOMPARE(c.take(8), value(3, 0.0f));
-
-        load(w.get(), work.filePath("b.iqw"));
-        QVERIFY(w->newState);
-        const quint16 listening = w->server->serverPort();
-        w->ui->Port->setValue(4711);
-        emit w->ui->Port->editingFinished();
-        QVERIFY(!w->newState);
-        QCOMPARE(w->tcpPort, 4711);
-        // The new port counts from the next start; the old one keeps serving.
-        QCOMPARE(w->server->serverPort(), listening);
-        c.send("GetNewState");
-        QCOMPARE(c.take(8), value(3, 0.0f));
+        QCOMPARE(c.take(8), newStateReply(false));
         w.reset();
         QSettings s(iniPath, QSettings::IniFormat);
-        QCOMPARE(s.value("Program/TCP Port").toInt(), 4711);
-        QCOMPARE(s.value("Program/Connect To").toInt(), 0);
+        QCOMPARE(s.value("Program/TCP Port").toInt(), change == "port" ? 4711 : int(port));
+        QCOMPARE(s.value("Program/Connect To").toInt(), change == "connect-to" ? 0 : 1);
     }
 
-    void failedLoadClearsNewStateAndStopsSymbols()
-    {
-        writeIqw(work.filePath("c.iqw"), 100, 1.0f);
-        auto w = start(1);
-        Client c(port);
-        QCOMPARE(c.take(24).size(), 24);
-        load(w.get(), work.filePath("c.iqw"));
-        QVERIFY(w->newState && w->dataValid);
-        load(w.get(), work.filePath("missing.iqw"));
-        QVERIFY(!w->newState && !w->dataValid);
-        c.send("GetSymbol");
-        c.send("GetNewState");
-        QCOMPARE(c.take(8), value(3, 0.0f));
-    }
-
+    // The reply borrows the load record's arrays; a reload under way must
+    // neither cut it short nor change its bytes (the leak checker watches).
     void reloadDuringReplyKeepsTheReplyWhole()
     {
-        auto [i, q] = writeIqw(work.filePath("big.iqw"), 1000000, 1.0f);
-        writeIqw(work.filePath("small.iqw"), 10, 3.0f);
-        auto w = start(1);
-        load(w.get(), work.filePath("big.iqw"));
+        auto [i, q] = WriteIqw(work.filePath("big.iqw"), 1000000);
+        auto [si, sq] = WriteIqw(work.filePath("small.iqw"), 10, 3.0f);
+        auto w = start();
+        load(w.get(), "big.iqw");
         QVERIFY(w->dataValid);
         Client c(port, 4096);   // reads slowly: most of the reply waits
-        QCOMPARE(c.take(24).size(), 24);
+        QVERIFY(greeted(c));
         QSignalSpy pieces(w->server, &SymbolServer::symbolPiece);
         c.send("GetSymbol");
         QVERIFY(pieces.wait(10000));
-        load(w.get(), work.filePath("small.iqw"));
+        QVERIFY(w->server->backlog() > 1000000);
+        load(w.get(), "small.iqw");
         QCOMPARE(w->loadRec.N, uint64_t(10));
         c.sock.setReadBufferSize(0);
         const QByteArray want = symbols(i, q);
         QVERIFY(c.take(want.size(), 60000) == want);
-        c.send("GetSequenceLength");
-        QCOMPARE(c.take(8), value(1, 10.0f));
+        c.send("GetSymbol");
+        QVERIFY(c.take(84) == symbols(si, sq));
     }
 
     void remoteErrorShowsCriticalBox()
     {
-        auto w = start(1);
+        auto w = start();
         emit w->remoteError(new HvRemoteException(QStringLiteral("link lost")));
-        QCOMPARE(ask.boxes, QStringList{"critical|Error|link lost"});
+        QCOMPARE(ask.boxes.size(), 1);
+        QCOMPARE(ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text,
+                 QStringLiteral("critical|Error|link lost"));
     }
 
     void windowClosesWithClientMidReply()
     {
-        writeIqw(work.filePath("d.iqw"), 500000, 1.0f);
-        auto w = start(1);
-        load(w.get(), work.filePath("d.iqw"));
+        WriteIqw(work.filePath("d.iqw"), 500000);
+        auto w = start();
+        load(w.get(), "d.iqw");
         Client c(port, 4096);
-        QCOMPARE(c.take(24).size(), 24);
-        c.send("GetSymbol");
+        QVERIFY(greeted(c));
         QSignalSpy pieces(w->server, &SymbolServer::symbolPiece);
+        c.send("GetSymbol");
         QVERIFY(pieces.wait(10000));
         w.reset();   // records and server go while the reply is under way
         // The client learns of the end once it reads what was still on its way.
