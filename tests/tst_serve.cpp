@@ -84,7 +84,9 @@ private slots:
         QByteArray want = sym + value(3, 1.0f) + value(0, 3.84e6f) + value(1, 8000.0f);
         if (connectTo == "1")
             want += sym;
-        c.send("GetSymbolGetNewState");
+        // The length closes the stream: nothing may come between.
+        c.send("GetSymbolGetNewStateGetSequenceLength");
+        want += value(1, 8000.0f);
         QVERIFY(c.take(want.size()) == want);
         // Exactly one line on stdout.
         QCOMPARE(s.stop(signal), 0);
