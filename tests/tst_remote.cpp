@@ -184,7 +184,6 @@ private slots:
         QVERIFY(greeted(c));
         c.send("GetSymbol");
         const QByteArray want = symbols(h.i, h.q);
-        QCOMPARE(qint64(want.size()), qint64(4 + 8 * n));
         QVERIFY(c.take(want.size()) == want);
         QList<qint64> seen;
         for (const auto& args : spy)
