@@ -209,10 +209,6 @@ private slots:
                                       << dadisp("i_q", "i, q", "DATE 2024-12-31\nTIME 23:59:59\n", " INTERVAL 3.33333e-07",
                                                 "5.0000000e-01 -1.0000000e+00\n")
                                       << QByteArray();
-        QTest::newRow("DaDisp mixed 1 MHz") << 7 << 1e6 << dec << Floats{0.5f} << Floats{-1.0f}
-                                            << dadisp("i_q", "i, q", "DATE 2024-12-31\nTIME 23:59:59\n", " INTERVAL 1e-06",
-                                                      "5.0000000e-01 -1.0000000e+00\n")
-                                            << QByteArray();
     }
 
     void writerBytes()
@@ -305,6 +301,14 @@ private slots:
         QTest::newRow("no LF, BOM") << noLF << QByteArray("\xef\xbb\xbf" "5 6") << one << Floats{5} << Floats{6};
         QTest::newRow("no LF, empty") << noLF << QByteArray("") << one << Floats{} << Floats{};
         QTest::newRow("no LF, lone value") << noLF << QByteArray("7") << one << Floats{} << Floats{};
+        // One line longer than the 4 MB read chunk, so pieces straddle it.
+        QByteArray big;
+        Floats bi, bq;
+        for (int k = 0; k < 1200000; ++k) {
+            big += QByteArray::number(k % 1000) + ' ';
+            (k % 2 ? bq : bi).push_back(float(k % 1000));
+        }
+        QTest::newRow("no LF, long line") << noLF << big << one << bi << bq;
     }
 
     void readerExamples()
@@ -318,25 +322,10 @@ private slots:
         Rec r;
         QCOMPARE(load(&r.r, row, path("x.i"), fq.isNull() ? QString() : path("x.q")), ST_OK);
         QCOMPARE(r.r.N, uint64_t(i.size()));
-        for (size_t k = 0; k < i.size(); ++k)
-            QVERIFY2(sameFloat(r.r.I[k], i[k]) && sameFloat(r.r.Q[k], q[k]),
-                     qPrintable(QStringLiteral("sample %1: %2 %3").arg(k).arg(r.r.I[k]).arg(r.r.Q[k])));
-    }
-
-    void noLineFeedLongLine()
-    {
-        // One line longer than the 4 MB read chunk, so pieces straddle it.
-        QByteArray big;
-        Floats i, q;
-        for (int k = 0; k < 1200000; ++k) {
-            big += QByteArray::number(k % 1000) + ' ';
-            (k % 2 ? q : i).push_back(float(k % 1000));
-        }
-        QVERIFY(big.size() > 4 << 20);
-        writeFile(path("nolf.asc"), big);
-        Rec r;
-        QCOMPARE(load(&r.r, rowOf("ASCII mixed no LF"), path("nolf.asc")), ST_OK);
-        QVERIFY(holds(r.r, i, q));
+        size_t k = 0;
+        while (k < i.size() && sameFloat(r.r.I[k], i[k]) && sameFloat(r.r.Q[k], q[k]))
+            ++k;
+        QVERIFY2(k == i.size(), qPrintable(QStringLiteral("sample %1").arg(k)));
     }
 
     // Every written row, and sizes around the cancel cadence and the 4 MB read
@@ -357,7 +346,6 @@ private slots:
     {
         QFETCH(int, row);
         QFETCH(int, n);
-        QCOMPARE(tl[row].Code, row);
         Rec r;
         r.r = makeRec(uint64_t(n), uint32_t(row + n));
         if (n >= 3) {
