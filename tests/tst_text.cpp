@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 using namespace testutil;
@@ -79,26 +80,18 @@ QStringList streamLines(const QString& path)
 
 Ref refLoad(int32_t code, const QString& fi, const QString& fq)
 {
-    Ref r;
-    QStringList li = streamLines(fi);
+    const bool one = fq.isEmpty();
+    QStringList li = streamLines(fi), lq = one ? QStringList() : streamLines(fq);
     filterHdr(code, &li);
-    if (fq.isEmpty()) {
-        for (const QString& line : li) {
-            const QStringList p = line.split(' ');
-            r.i.push_back(p.value(0).toFloat());
-            r.q.push_back(p.value(1).toFloat());
-        }
-        return r;
-    }
-    QStringList lq = streamLines(fq);
     filterHdr(code, &lq);
-    const int n = std::min(li.size(), lq.size());
     auto value = [code](const QString& line) {
         return code == 26 ? line.simplified().split(' ').value(1).toFloat() : line.toFloat();
     };
-    for (int k = 0; k < n; ++k) {
-        r.i.push_back(value(li[k]));
-        r.q.push_back(value(lq[k]));
+    Ref r;
+    for (int k = 0; k < (one ? li.size() : std::min(li.size(), lq.size())); ++k) {
+        const QStringList p = li[k].split(' ');
+        r.i.push_back(one ? p.value(0).toFloat() : value(li[k]));
+        r.q.push_back(one ? p.value(1).toFloat() : value(lq[k]));
     }
     return r;
 }
@@ -129,10 +122,7 @@ QByteArray hostileText(std::mt19937& g, bool withBom)
     const int len = int(g() % 60);
     for (int k = 0; k < len; ++k) {
         const int p = int(g() % (count + 1));
-        if (p == count)
-            b += '\0';
-        else
-            b += pieces[p];
+        b += p == count ? QByteArray(1, '\0') : QByteArray(pieces[p]);
     }
     return b;
 }
@@ -348,13 +338,9 @@ private slots:
         QFETCH(int, n);
         Rec r;
         r.r = makeRec(uint64_t(n), uint32_t(row + n));
-        if (n >= 3) {
-            r.r.I[0] = 0.0f;
-            r.r.Q[0] = -0.0f;
-            r.r.I[1] = 3.4028235e38f;
-            r.r.Q[1] = 1.4e-45f;
-            r.r.I[2] = -1.17549435e-38f;
-        }
+        if (n >= 3) // zeros of both signs, the largest float, subnormals
+            std::tie(r.r.I[0], r.r.Q[0], r.r.I[1], r.r.Q[1], r.r.I[2]) =
+                std::make_tuple(0.0f, -0.0f, 3.4028235e38f, 1.4e-45f, -1.17549435e-38f);
         const QString fi = path("rt.i"), fq = tl[row].Files == 2 ? path("rt.q") : QString();
         QCOMPARE(SaveAscii(r.r, row, fi, fq), ST_OK);
         // Unix line ends; only the SPW family has a trailer, and only at the end.
@@ -381,15 +367,14 @@ private slots:
             Rec old({1, 2, 3, 4, 5}, {-1, -2, -3, -4, -5}), dat({10, 11, 12}, {-10, -11, -12}), back;
             QCOMPARE(SaveAscii(old.r, 0, path("ap.i"), path("ap.q")), ST_OK);
             QCOMPARE(appendTo(&dat.r, row, path("ap.i"), path("ap.q"), guard), ST_OK);
-            Floats want{1, 2, 3, 4, 5};
-            for (int k = 3 - std::min(guard, 3); k < 3; ++k)
-                want.push_back(float(10 + k));
-            want.insert(want.end(), {10, 11, 12});
-            Floats neg;
-            for (float v : want)
-                neg.push_back(-v);
+            // Old samples, the last g new ones, the new ones.
+            Floats wi{1, 2, 3, 4, 5}, wq{-1, -2, -3, -4, -5};
+            for (int k = 3 - std::min(guard, 3); k < 6; ++k) {
+                wi.push_back(float(10 + k % 3));
+                wq.push_back(-wi.back());
+            }
             QCOMPARE(load(&back.r, row, path("ap.i"), path("ap.q")), ST_OK);
-            QVERIFY2(holds(back.r, want, neg), qPrintable(QString::number(guard)));
+            QVERIFY2(holds(back.r, wi, wq), qPrintable(QString::number(guard)));
         }
         // No destination yet: the read-back fails and nothing is written.
         Rec dat({1}, {2});
