@@ -17,16 +17,6 @@ Q_DECLARE_METATYPE(Floats)
 
 namespace {
 
-Floats noise(size_t n, unsigned seed)
-{
-    std::mt19937 g(seed);
-    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
-    Floats v(n);
-    for (float& x : v)
-        x = d(g);
-    return v;
-}
-
 // Code step of each hex format at a full scale of +-1.
 double stepOf(int code) { return code == 20 ? 1.0 / 32767 : code == 21 ? 2.0 / 1023 : 2.0 / 131071; }
 
@@ -139,18 +129,18 @@ private slots:
     {
         QFETCH(int, code);
         QFETCH(int, n);
-        Floats i = noise(size_t(n), 1), q = noise(size_t(n), 2);
+        Rec rec, in;
+        rec.r = makeRec(uint64_t(n));
+        const float *i = rec.r.I, *q = rec.r.Q;
         if (code == 17) {
-            for (float& x : q)
-                x *= 1e5f;
+            for (int k = 0; k < n; ++k)
+                rec.r.Q[k] *= 1e5f;
         } else if (n) {
-            i[0] = 1; // full scale present
-            q[n - 1] = -1;
+            rec.r.I[0] = 1; // full scale present
+            rec.r.Q[n - 1] = -1;
         }
-        Rec rec(i, q);
         const QString f = path("rt.txt");
         QCOMPARE(fmtTab[code].save(rec.r, code, f, QString()), ST_OK);
-        Rec in;
         QCOMPARE(read(in, code, f), ST_OK);
         QCOMPARE(in.r.N, uint64_t(n));
         // DAB keeps eight significant digits. The offset-binary zero code
@@ -158,7 +148,7 @@ private slots:
         // off; elsewhere half a code.
         const double tol = code == 17 ? 0 : stepOf(code) * (code == 20 ? 0.5001 : 1.5001);
         for (int k = 0; k < n; ++k)
-            for (auto [got, want] : {std::pair{in.r.I[k], i[size_t(k)]}, std::pair{in.r.Q[k], q[size_t(k)]}})
+            for (auto [got, want] : {std::pair{in.r.I[k], i[k]}, std::pair{in.r.Q[k], q[k]}})
                 QVERIFY2(std::fabs(got - want) <= std::max(tol, 1e-7 * std::fabs(want)),
                          qPrintable(QStringLiteral("sample %1: %2 for %3").arg(k).arg(got).arg(want)));
         if (code == 17)
@@ -226,67 +216,52 @@ private slots:
 
     // Missing input, cancelled reads and writes, unwritable destinations;
     // a failed write leaves the old destination as it was.
-    void failures_data()
-    {
-        QTest::addColumn<int>("code");
-        for (int code : {17, 20, 21, 22})
-            QTest::addRow("code %d", code) << code;
-    }
     void failures()
     {
-        QFETCH(int, code);
-        Rec in, rec(noise(100, 5), noise(100, 6));
-        QCOMPARE(read(in, code, path("does-not-exist")), ST_FILE1);
-        QVERIFY(!in.r.I);
-        const QString f = path("old.txt");
-        writeFile(f, "old contents\n");
-        EscFlg = 1;
-        QCOMPARE(fmtTab[code].save(rec.r, code, f, QString()), ST_CANCEL);
-        QCOMPARE(EscFlg, (signed char)0);
-        QCOMPARE(readFile(f), QByteArray("old contents\n"));
-        QCOMPARE(fmtTab[code].save(rec.r, code, path("no/such/folder/x.txt"), QString()), ST_FILE1);
+        for (int code : {17, 20, 21, 22}) {
+            Rec in, rec;
+            rec.r = makeRec(100);
+            QCOMPARE(read(in, code, path("does-not-exist")), ST_FILE1);
+            QVERIFY(!in.r.I);
+            const QString f = path("old.txt");
+            writeFile(f, "old contents\n");
+            EscFlg = 1;
+            QCOMPARE(fmtTab[code].save(rec.r, code, f, QString()), ST_CANCEL);
+            QCOMPARE(EscFlg, (signed char)0);
+            QCOMPARE(readFile(f), QByteArray("old contents\n"));
+            QCOMPARE(fmtTab[code].save(rec.r, code, path("no/such/folder/x.txt"), QString()), ST_FILE1);
 
-        QCOMPARE(fmtTab[code].save(rec.r, code, f, QString()), ST_OK);
-        EscFlg = 1;
-        QCOMPARE(read(in, code, f), ST_CANCEL);
-        QCOMPARE(EscFlg, (signed char)0);
-        QVERIFY(!in.r.I && !in.r.Q && in.r.N == 0);
+            QCOMPARE(fmtTab[code].save(rec.r, code, f, QString()), ST_OK);
+            EscFlg = 1;
+            QCOMPARE(read(in, code, f), ST_CANCEL);
+            QCOMPARE(EscFlg, (signed char)0);
+            QVERIFY(!in.r.I && !in.r.Q && in.r.N == 0);
+        }
     }
 
     // Append through the dispatcher: old samples, the last g new ones, then
     // the new ones. The hex file is rescaled as a whole, so the data keeps
     // its peak at 1 to compare values.
-    void appendWithGuard_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("guard");
-        QTest::newRow("hex16 guard 2") << 20 << 2;
-        QTest::newRow("hex10 guard 0") << 21 << 0;
-        QTest::newRow("DAB guard 3") << 17 << 3;
-    }
     void appendWithGuard()
     {
-        QFETCH(int, code);
-        QFETCH(int, guard);
-        const QString f = path(QStringLiteral("append%1.txt").arg(code));
-        Floats wantI = {1, 0.5f, -0.25f}, wantQ = {-1, 0.125f, 0};
-        Rec old(wantI, wantQ);
-        QCOMPARE(fmtTab[code].save(old.r, code, f, QString()), ST_OK);
-        const Floats ni = {0.1f, 0.2f, 0.3f, 0.4f}, nq = {-0.1f, -0.2f, -0.3f, -0.4f};
-        Rec dat(ni, nq);
-        // The save list row equals the format code here.
-        QCOMPARE(appendTo(&dat.r, code, f, QString(), guard), ST_OK);
-        for (int k = 4 - guard; k < 8; ++k) {
-            wantI.push_back(ni[size_t(k % 4)]);
-            wantQ.push_back(nq[size_t(k % 4)]);
-        }
-        Rec in;
-        QCOMPARE(read(in, code, f), ST_OK);
-        QCOMPARE(in.r.N, uint64_t(wantI.size()));
-        const double tol = code == 17 ? 1e-7 : 2 * stepOf(code);
-        for (size_t k = 0; k < wantI.size(); ++k) {
-            QVERIFY2(std::fabs(in.r.I[k] - wantI[k]) <= tol, qPrintable(QString::number(k)));
-            QVERIFY2(std::fabs(in.r.Q[k] - wantQ[k]) <= tol, qPrintable(QString::number(k)));
+        for (auto [code, guard] : {std::pair{20, 2}, std::pair{21, 0}, std::pair{17, 3}}) {
+            const QString f = path(QStringLiteral("append%1.txt").arg(code));
+            Floats wantI = {1, 0.5f, -0.25f}, wantQ = {-1, 0.125f, 0};
+            const Floats ni = {0.1f, 0.2f, 0.3f, 0.4f}, nq = {-0.1f, -0.2f, -0.3f, -0.4f};
+            Rec old(wantI, wantQ), dat(ni, nq), in;
+            QCOMPARE(fmtTab[code].save(old.r, code, f, QString()), ST_OK);
+            // The save list row equals the format code here.
+            QCOMPARE(appendTo(&dat.r, code, f, QString(), guard), ST_OK);
+            for (int k = 4 - guard; k < 8; ++k) {
+                wantI.push_back(ni[size_t(k % 4)]);
+                wantQ.push_back(nq[size_t(k % 4)]);
+            }
+            QCOMPARE(read(in, code, f), ST_OK);
+            QCOMPARE(in.r.N, uint64_t(wantI.size()));
+            const double tol = code == 17 ? 1e-7 : 2 * stepOf(code);
+            for (size_t k = 0; k < wantI.size(); ++k)
+                QVERIFY2(std::fabs(in.r.I[k] - wantI[k]) <= tol && std::fabs(in.r.Q[k] - wantQ[k]) <= tol,
+                         qPrintable(QStringLiteral("code %1 sample %2").arg(code).arg(k)));
         }
     }
 };
