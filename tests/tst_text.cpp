@@ -222,7 +222,7 @@ private slots:
 
     void headerFilterOnLists()
     {
-        struct Case {
+        struct {
             int32_t code;
             QStringList in, out;
         } cases[] = {
@@ -237,7 +237,7 @@ private slots:
             {0, {"$DATA", "1", "END"}, {"$DATA", "1", "END"}},
             {29, {"DATA", "END"}, {"DATA", "END"}},
         };
-        for (Case& c : cases) {
+        for (auto& c : cases) {
             filterHdr(c.code, &c.in);
             QCOMPARE(c.in, c.out);
         }
@@ -271,10 +271,10 @@ private slots:
         QTest::newRow("UInt16") << rowOf("UInt16") << QByteArray("65535\n0\n") << QByteArray("1\n2\n") << Floats{65535, 0}
                                 << Floats{1, 2};
         QByteArray ten, eight;
-        for (int k = 0; k < 10; ++k)
+        for (int k = 0; k < 10; ++k) {
             ten += QByteArray::number(k) + '\n';
-        for (int k = 0; k < 8; ++k)
-            eight += QByteArray::number(-k) + '\n';
+            eight += k < 8 ? QByteArray::number(-k) + '\n' : QByteArray();
+        }
         const Floats up{0, 1, 2, 3, 4, 5, 6, 7}, down{0, -1, -2, -3, -4, -5, -6, -7};
         QTest::newRow("I longer") << rowOf("Matlab ASCII single") << ten << eight << up << down;
         QTest::newRow("Q longer") << rowOf("Matlab ASCII single") << eight << ten << down << up;
