@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -312,10 +313,7 @@ private slots:
         Rec r;
         QCOMPARE(load(&r.r, row, path("x.i"), fq.isNull() ? QString() : path("x.q")), ST_OK);
         QCOMPARE(r.r.N, uint64_t(i.size()));
-        size_t k = 0;
-        while (k < i.size() && sameFloat(r.r.I[k], i[k]) && sameFloat(r.r.Q[k], q[k]))
-            ++k;
-        QVERIFY2(k == i.size(), qPrintable(QStringLiteral("sample %1").arg(k)));
+        QVERIFY(matches(r.r, Ref{i, q}));
     }
 
     // Every written row, and sizes around the cancel cadence and the 4 MB read
@@ -350,11 +348,9 @@ private slots:
             QVERIFY2(b.isEmpty() || (b.endsWith('\n') && !b.contains('\r')), qPrintable(show(b.right(80))));
             QVERIFY(b.isEmpty() || (b.endsWith("\nEND\n") == spw && b.count("END") == (spw ? 1 : 0)));
         }
-        Ref want;
-        for (uint64_t k = 0; k < r.r.N; ++k) {
-            want.i.push_back(throughText(r.r.I[k]));
-            want.q.push_back(throughText(r.r.Q[k]));
-        }
+        Ref want{Floats(r.r.I, r.r.I + n), Floats(r.r.Q, r.r.Q + n)};
+        for (Floats* v : {&want.i, &want.q})
+            std::transform(v->begin(), v->end(), v->begin(), throughText);
         Rec back;
         QCOMPARE(load(&back.r, row, fi, fq), ST_OK);
         QVERIFY(matches(back.r, want));
