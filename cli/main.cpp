@@ -87,17 +87,16 @@ extern "C" void onInterrupt(int)
     EscFlg = 1;
 }
 
-QString number(double v)
+// Shortest text that reads back to the same value; plain digits (100000000,
+// not 1e+08) across the range where people expect them.
+template <class T>
+QString number(T v)
 {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return QString::fromLatin1(buf, int(r.ptr - buf));
-}
-
-QString number(float v)
-{
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    char buf[400];
+    const T a = v < 0 ? -v : v;
+    const bool plain = a == 0 || (a >= T(1e-4) && a < T(1e16));
+    auto r = plain ? std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed)
+                   : std::to_chars(buf, buf + sizeof buf, v);
     return QString::fromLatin1(buf, int(r.ptr - buf));
 }
 

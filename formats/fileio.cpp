@@ -12,7 +12,8 @@ bool Reader::open(const QString& path)
     size_ = f_.size();
     pos_ = 0;
     bpos_ = blen_ = 0;
-    buf_.resize(kChunk);
+    bcap_ = size_t(std::clamp<int64_t>(size_, 4096, int64_t(kChunk)));
+    buf_.reset(new uint8_t[bcap_]);
     return true;
 }
 
@@ -37,7 +38,7 @@ bool Reader::seek(int64_t p)
 bool Reader::fill()
 {
     bpos_ = 0;
-    qint64 got = f_.read(reinterpret_cast<char*>(buf_.data()), qint64(buf_.size()));
+    qint64 got = f_.read(reinterpret_cast<char*>(buf_.get()), qint64(bcap_));
     blen_ = got > 0 ? size_t(got) : 0;
     return blen_ > 0;
 }
@@ -49,7 +50,7 @@ size_t Reader::read(void* dst, size_t n)
     while (done < n) {
         if (bpos_ == blen_) {
             // Big reads bypass the buffer: one copy less for bulk sample data.
-            if (n - done >= buf_.size()) {
+            if (n - done >= bcap_) {
                 qint64 got = f_.read(reinterpret_cast<char*>(out + done), qint64(n - done));
                 if (got <= 0)
                     break;
@@ -62,7 +63,7 @@ size_t Reader::read(void* dst, size_t n)
                 break;
         }
         size_t k = std::min(n - done, blen_ - bpos_);
-        std::memcpy(out + done, buf_.data() + bpos_, k);
+        std::memcpy(out + done, buf_.get() + bpos_, k);
         bpos_ += k;
         done += k;
         pos_ += int64_t(k);
@@ -101,14 +102,14 @@ bool Writer::open()
     // would then lose it, so the temporary file beside it is mandatory.
     f_.setDirectWriteFallback(false);
     ok_ = f_.open(QIODevice::WriteOnly);
-    buf_.resize(kChunk);
+    buf_.reset(new uint8_t[kChunk]);
     blen_ = 0;
     return ok_;
 }
 
 void Writer::flush()
 {
-    if (blen_ && ok_ && f_.write(reinterpret_cast<const char*>(buf_.data()), qint64(blen_)) != qint64(blen_))
+    if (blen_ && ok_ && f_.write(reinterpret_cast<const char*>(buf_.get()), qint64(blen_)) != qint64(blen_))
         ok_ = false;
     blen_ = 0;
 }
@@ -118,15 +119,15 @@ void Writer::write(const void* src, size_t n)
     if (!ok_)
         return;
     auto* in = static_cast<const uint8_t*>(src);
-    if (blen_ + n > buf_.size()) {
+    if (blen_ + n > kChunk) {
         flush();
-        if (n >= buf_.size()) {
+        if (n >= kChunk) {
             if (ok_ && f_.write(reinterpret_cast<const char*>(in), qint64(n)) != qint64(n))
                 ok_ = false;
             return;
         }
     }
-    std::memcpy(buf_.data() + blen_, in, n);
+    std::memcpy(buf_.get() + blen_, in, n);
     blen_ += n;
 }
 

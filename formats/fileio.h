@@ -74,8 +74,10 @@ private:
     bool fill();
     QFile f_;
     int64_t size_ = 0, pos_ = 0;
-    std::vector<uint8_t> buf_;
-    size_t bpos_ = 0, blen_ = 0;
+    // Uninitialised on purpose: zero-filling megabytes per opened file costs
+    // more than reading a small one.
+    std::unique_ptr<uint8_t[]> buf_;
+    size_t bcap_ = 0, bpos_ = 0, blen_ = 0;
 };
 
 // Writer that never destroys an existing destination: everything goes to a
@@ -99,7 +101,7 @@ public:
 private:
     void flush();
     QSaveFile f_;
-    std::vector<uint8_t> buf_;
+    std::unique_ptr<uint8_t[]> buf_;
     size_t blen_ = 0;
     bool ok_ = false;
 };

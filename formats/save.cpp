@@ -33,7 +33,9 @@ int32_t SaveDatFile(IQDatStr* dat, IQDatStr* dst, IQDatStr* sav, AnaStr ana,
     dst->Typ = sav->Typ;
     if (dat->SrcTab != 0) {
         dat->Clock = sav->Clock = ana.SRate;
-        dat->N = sav->N = ana.Count;
+        // The count field may have been edited after the trace; never let it
+        // reach past the samples really held.
+        dat->N = sav->N = std::min(ana.Count, dat->N);
         dat->RefLev = sav->RefLev = float(ana.RefLev);
         sav->CFreq = dat->CFreq;
     } else {
