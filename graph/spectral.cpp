@@ -13,40 +13,6 @@ namespace {
 // remaining stages (2^12 points of re and im: 64 KiB).
 constexpr unsigned kBlock = 1u << 12;
 
-// Cosine and sine of every stage's twiddles, stage after stage: for the
-// stage of half-span h, entry h + j holds exp(+j*2*pi*j/(2h)), j < h. The
-// largest stage is the product of a coarse and a fine table, so only about
-// 2*sqrt(n) sines and cosines are evaluated and every entry stays within a
-// few ulps; the smaller stages are subsamples of it.
-void twiddles(std::vector<double>& c, std::vector<double>& s, unsigned n)
-{
-    c.resize(n);
-    s.resize(n);
-    const unsigned h = n / 2;
-    unsigned fine = 1;
-    while (uint64_t(fine) * fine < h)
-        fine <<= 1;
-    std::vector<double> fc(fine), fs(fine);
-    for (unsigned b = 0; b < fine; ++b) {
-        fc[b] = std::cos(2 * pi * b / n);
-        fs[b] = std::sin(2 * pi * b / n);
-    }
-    for (unsigned a = 0; a < h; a += fine) {
-        const double cc = std::cos(2 * pi * a / n), cs = std::sin(2 * pi * a / n);
-        double* cr = &c[h + a];
-        double* sr = &s[h + a];
-        for (unsigned b = 0; b < fine; ++b) {
-            cr[b] = cc * fc[b] - cs * fs[b];
-            sr[b] = cc * fs[b] + cs * fc[b];
-        }
-    }
-    for (unsigned k = h / 2; k >= 1; k /= 2)
-        for (unsigned j = 0; j < k; ++j) {
-            c[k + j] = c[2 * k + 2 * j];
-            s[k + j] = s[2 * k + 2 * j];
-        }
-}
-
 // One decimation-in-frequency butterfly row: a = a + b, b = (a - b) * w^j.
 inline void butterflies(double* __restrict ar, double* __restrict ai,
                         double* __restrict br, double* __restrict bi,
@@ -61,21 +27,116 @@ inline void butterflies(double* __restrict ar, double* __restrict ai,
     }
 }
 
-// Reorders x from bit-reversed to natural order.
+unsigned log2of(unsigned n)
+{
+    unsigned m = 0;
+    while ((1u << m) < n)
+        ++m;
+    return m;
+}
+
+unsigned reverseBits(unsigned v, unsigned bits)
+{
+    unsigned r = 0;
+    for (unsigned k = 0; k < bits; ++k, v >>= 1)
+        r = (r << 1) | (v & 1);
+    return r;
+}
+
+// The stages of span greater than kBlock, each over the whole array. Their
+// twiddles exp(+j*2*pi*j/span) are built chunk by chunk as the product of a
+// coarse and a fine factor: about 2*sqrt(span) sines and cosines per stage,
+// every twiddle within a few ulps, and no table of the array's size.
+void wideStages(double* xr, double* xi, unsigned n, unsigned stop)
+{
+    std::vector<double> buf;
+    for (unsigned span = n; span > stop; span /= 2) {
+        const unsigned h = span / 2;
+        const unsigned fine = 1u << ((log2of(h) + 1) / 2);
+        buf.resize(4 * size_t(fine));
+        double* fc = buf.data();
+        double* fs = fc + fine;
+        double* wc = fs + fine;
+        double* ws = wc + fine;
+        for (unsigned b = 0; b < fine; ++b) {
+            fc[b] = std::cos(2 * pi * b / span);
+            fs[b] = std::sin(2 * pi * b / span);
+        }
+        for (unsigned a = 0; a < h; a += fine) {
+            const double cc = std::cos(2 * pi * a / span), cs = std::sin(2 * pi * a / span);
+            for (unsigned b = 0; b < fine; ++b) {
+                wc[b] = cc * fc[b] - cs * fs[b];
+                ws[b] = cc * fs[b] + cs * fc[b];
+            }
+            for (unsigned base = a; base < n; base += span)
+                butterflies(xr + base, xi + base, xr + base + h, xi + base + h, wc, ws, fine);
+        }
+    }
+}
+
+// The stages of span up to `span`, block by block, the last one (twiddle 1)
+// carrying the 1/sqrt(n) scaling. Twiddles of the stage of half-span h sit
+// at c[h + j], s[h + j].
+void blockStages(double* xr, double* xi, unsigned n, unsigned span)
+{
+    std::vector<double> tab(2 * size_t(span));
+    double* c = tab.data();
+    double* s = c + span;
+    for (unsigned j = 0, h = span / 2; j < h; ++j) {
+        c[h + j] = std::cos(pi * j / h);
+        s[h + j] = std::sin(pi * j / h);
+    }
+    for (unsigned h = span / 4; h >= 1; h /= 2)
+        for (unsigned j = 0; j < h; ++j) {
+            c[h + j] = c[2 * h + 2 * j];
+            s[h + j] = s[2 * h + 2 * j];
+        }
+    const double scale = 1.0 / std::sqrt(double(n));
+    for (unsigned blk = 0; blk < n; blk += span) {
+        for (unsigned sp = span; sp > 2; sp /= 2) {
+            const unsigned h = sp / 2;
+            for (unsigned base = blk; base < blk + span; base += sp)
+                butterflies(xr + base, xi + base, xr + base + h, xi + base + h, c + h, s + h, h);
+        }
+        for (unsigned a = blk; a < blk + span; a += 2) {
+            const double r0 = xr[a], r1 = xr[a + 1], i0 = xi[a], i1 = xi[a + 1];
+            xr[a] = (r0 + r1) * scale;
+            xi[a] = (i0 + i1) * scale;
+            xr[a + 1] = (r0 - r1) * scale;
+            xi[a + 1] = (i0 - i1) * scale;
+        }
+    }
+}
+
+// Reorders x from bit-reversed to natural order, tile by tile: an index is
+// split into q high bits, the middle bits and q low bits, and the tile of all
+// high and low bits for one middle value swaps with the tile of the reversed
+// middle value. Each tile is 2^q runs of 2^q neighbours, so whole cache lines
+// move instead of single values at random places.
 void bitReverse(double* re, double* im, unsigned n)
 {
-    unsigned j = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        if (i < j) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-        unsigned m = n >> 1;
-        while (m && (j & m)) {
-            j ^= m;
-            m >>= 1;
-        }
-        j |= m;
+    const unsigned m = log2of(n);
+    const unsigned q = std::min(5u, m / 2);
+    const unsigned mid = m - 2 * q;
+    const unsigned side = 1u << q;
+    unsigned rq[32];
+    for (unsigned v = 0; v < side; ++v)
+        rq[v] = reverseBits(v, q);
+    for (unsigned b = 0; b < (1u << mid); ++b) {
+        const unsigned br = reverseBits(b, mid);
+        if (br < b)
+            continue;
+        for (unsigned a = 0; a < side; ++a)
+            for (unsigned c = 0; c < side; ++c) {
+                const unsigned i = (a << (mid + q)) | (b << q) | c;
+                const unsigned j = (rq[c] << (mid + q)) | (br << q) | rq[a];
+                // Tiles b < br meet once (br's own turn is skipped); a
+                // self-reversed tile holds both ends of its pairs.
+                if (b != br || i < j) {
+                    std::swap(re[i], re[j]);
+                    std::swap(im[i], im[j]);
+                }
+            }
     }
 }
 
@@ -89,31 +150,9 @@ void IQSignal::fft(QVector<double>* re, QVector<double>* im, unsigned int n)
         return;
     double* xr = re->data();
     double* xi = im->data();
-    std::vector<double> c, s;
-    twiddles(c, s, n);
-
-    unsigned span = n;
-    for (; span > kBlock; span /= 2) {
-        const unsigned h = span / 2;
-        for (unsigned base = 0; base < n; base += span)
-            butterflies(xr + base, xi + base, xr + base + h, xi + base + h, &c[h], &s[h], h);
-    }
-    // The last stage has the twiddle 1 and carries the 1/sqrt(n) scaling.
-    const double scale = 1.0 / std::sqrt(double(n));
-    for (unsigned blk = 0; blk < n; blk += span) {
-        for (unsigned sp = span; sp > 2; sp /= 2) {
-            const unsigned h = sp / 2;
-            for (unsigned base = blk; base < blk + span; base += sp)
-                butterflies(xr + base, xi + base, xr + base + h, xi + base + h, &c[h], &s[h], h);
-        }
-        for (unsigned a = blk; a < blk + span; a += 2) {
-            const double r0 = xr[a], r1 = xr[a + 1], i0 = xi[a], i1 = xi[a + 1];
-            xr[a] = (r0 + r1) * scale;
-            xi[a] = (i0 + i1) * scale;
-            xr[a + 1] = (r0 - r1) * scale;
-            xi[a + 1] = (i0 - i1) * scale;
-        }
-    }
+    const unsigned span = std::min(n, kBlock);
+    wideStages(xr, xi, n, span);
+    blockStages(xr, xi, n, span);
     bitReverse(xr, xi, n);
 }
 
