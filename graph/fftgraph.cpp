@@ -100,6 +100,13 @@ void FftGraph::frequencyView(const IQDatStr* data, uint64_t n, double fs, int mo
         plt->replot();
         return;
     }
+    // Zero data has no level and no phase to speak of.
+    if (std::all_of(data->I, data->I + N, [](float v) { return v == 0; })
+        && std::all_of(data->Q, data->Q + N, [](float v) { return v == 0; })) {
+        notice(plt, QStringLiteral("All magnitudes are zero."));
+        plt->replot();
+        return;
+    }
 
     QVector<double> y(static_cast<int>(N), 0.0);
     {
