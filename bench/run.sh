@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=/usr/bin/python3
-for p in python3-numpy python3-pandas; do
+for p in python3-numpy python3-pandas time; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || {
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p"; }
 done
@@ -13,7 +13,7 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build/bench > /dev/null
 WORK=${BENCH_DIR:-$(mktemp -d)}
 trap 'rm -rf "$WORK"' EXIT
-export PY WORK BUILD=build/bench
+export PY WORK BUILD=$PWD/build/bench
 names=("$@")
 [ ${#names[@]} -gt 0 ] || names=($(ls bench/*.sh | xargs -n1 basename | sed -n 's/^bench_\(.*\)\.sh$/\1/p'))
 for n in "${names[@]}"; do
