@@ -108,23 +108,22 @@ void FftGraph::frequencyView(const IQDatStr* data, uint64_t n, double fs, int mo
         return;
     }
 
-    QVector<double> y(static_cast<int>(N), 0.0);
-    {
-        QVector<double> re(static_cast<int>(N)), im(static_cast<int>(N));
-        std::copy(data->I, data->I + N, re.begin());
-        std::copy(data->Q, data->Q + N, im.begin());
-        IQSignal::fft(&re, &im, N);
-        if (mode == 2)
-            ToPolarArr(re, im, N, nullptr, y.data());
-        else
-            ToPolarArr(re, im, N, y.data(), nullptr);
-    }
+    // Every fresh megabyte costs page faults, so the transform's two
+    // vectors become the curve: magnitude or phase in place of the real
+    // part, the frequencies in place of the imaginary part.
+    QVector<double> y(static_cast<int>(N)), f(static_cast<int>(N));
+    std::copy(data->I, data->I + N, y.begin());
+    std::copy(data->Q, data->Q + N, f.begin());
+    IQSignal::fft(&y, &f, N);
+    if (mode == 2)
+        ToPolarArr(y, f, N, nullptr, y.data());
+    else
+        ToPolarArr(y, f, N, y.data(), nullptr);
     // Bin k holds frequency -k*fs/N (positive kernel): reversing each half
     // puts the bins in ascending order, so that index i is (i - N/2 + 1)*fs/N,
     // from one bin above -fs/2 up to +fs/2.
     std::reverse(y.begin(), y.begin() + N / 2);
     std::reverse(y.begin() + N / 2, y.end());
-    QVector<double> f(static_cast<int>(N));
     const double step = fs / N / 1e6;
     const double zero = N > 1 ? double(N / 2) - 1 : 0;
     for (unsigned i = 0; i < N; ++i)

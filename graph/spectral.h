@@ -18,7 +18,8 @@ public:
 };
 
 // mag = |re + j*im|, phase = its angle in degrees in (-180, 180]; 0 for 0+0j.
-// Either output may be null when the caller needs only the other one.
+// Either output may be null when the caller needs only the other one, and
+// either may be re's own storage: each value is read before it is written.
 void ToPolarArr(const QVector<double>& re, const QVector<double>& im, unsigned long n,
                 double* mag, double* phase);
 void ToPolarSgl(double re, double im, double* mag, double* phase);
