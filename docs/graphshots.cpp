@@ -1,6 +1,6 @@
 // Renders the graph views of a test signal for the documentation:
 //   orvex-graphshots SCENE OUT.png
-// Scenes: graph-spectrum, graph-phase, graph-iq. Runs under any display
+// Scenes: graph-spectrum, graph-phase, graph-iq, graph-empty. Runs under any display
 // (docs/graph-shots.sh uses Xvfb).
 #include "graph/fftgraph.h"
 
@@ -50,6 +50,14 @@ const std::map<QString, std::function<QWidget*()>> kScenes = {
     {QStringLiteral("graph-spectrum"), [] { return SceneGraph(0); }},
     {QStringLiteral("graph-iq"), [] { return SceneGraph(1); }},
     {QStringLiteral("graph-phase"), [] { return SceneGraph(2); }},
+    // Not in the documentation: what a record without samples shows.
+    {QStringLiteral("graph-empty"), [] {
+         static IQDatStr none;
+         static AnaStr ana;
+         auto* g = new FftGraph(&none, &ana);
+         g->show();
+         return static_cast<QWidget*>(g);
+     }},
 };
 
 } // namespace

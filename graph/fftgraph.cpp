@@ -68,6 +68,7 @@ void FftGraph::notice(QwtPlot* plot, const QString& text)
 {
     QwtText t(text);
     t.setRenderFlags(Qt::AlignCenter);
+    t.setColor(Qt::white);
     auto* label = new QwtPlotTextLabel;
     label->setText(t);
     label->attach(plot);
@@ -88,25 +89,25 @@ void FftGraph::frequencyView(const IQDatStr* data, uint64_t n, double fs, int mo
     const double half = fs / 2 / 1e6;
     plt->setAxisScale(QwtPlot::xBottom, -half, half);
     plt->setAxisAutoScale(QwtPlot::yLeft);
+    // Nothing to draw: a short message over empty axes of a sensible range.
+    auto empty = [&](const QString& text) {
+        if (mode == 2)
+            plt->setAxisScale(QwtPlot::yLeft, -pi, pi);
+        else
+            plt->setAxisScale(QwtPlot::yLeft, -100, 0);
+        notice(plt, text);
+        plt->replot();
+    };
 
-    if (n == 0) {
-        notice(plt, QStringLiteral("No samples to show."));
-        plt->replot();
-        return;
-    }
+    if (n == 0)
+        return empty(QStringLiteral("No samples to show."));
     const unsigned N = 1u << unsigned(std::floor(std::log2(double(n))));
-    if (anyNonFinite(data->I, N) || anyNonFinite(data->Q, N)) {
-        notice(plt, QStringLiteral("The samples contain values that are not numbers."));
-        plt->replot();
-        return;
-    }
+    if (anyNonFinite(data->I, N) || anyNonFinite(data->Q, N))
+        return empty(QStringLiteral("The samples contain values that are not numbers."));
     // Zero data has no level and no phase to speak of.
     if (std::all_of(data->I, data->I + N, [](float v) { return v == 0; })
-        && std::all_of(data->Q, data->Q + N, [](float v) { return v == 0; })) {
-        notice(plt, QStringLiteral("All magnitudes are zero."));
-        plt->replot();
-        return;
-    }
+        && std::all_of(data->Q, data->Q + N, [](float v) { return v == 0; }))
+        return empty(QStringLiteral("All magnitudes are zero."));
 
     // Every fresh megabyte costs page faults, so the transform's two
     // vectors become the curve: magnitude or phase in place of the real
@@ -136,11 +137,8 @@ void FftGraph::frequencyView(const IQDatStr* data, uint64_t n, double fs, int mo
         double mmax = 0;
         for (double v : y)
             mmax = std::max(mmax, v);
-        if (!(mmax > 0) || !std::isfinite(mmax)) {
-            notice(plt, QStringLiteral("All magnitudes are zero."));
-            plt->replot();
-            return;
-        }
+        if (!(mmax > 0))
+            return empty(QStringLiteral("All magnitudes are zero."));
         // Amplitude ratio in dB, the strongest bin at 0 dB.
         const double floorRatio = std::pow(10.0, FloorDb / 20);
         for (double& v : y) {
