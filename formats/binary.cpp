@@ -203,21 +203,96 @@ int32_t readTimHeader(io::Reader& r, int32_t err, int32_t* count)
     return ST_OK;
 }
 
-struct Awg {
-    int32_t count;
-    double scale;
+// One file of an AWG 2000 or TDS pair as its header describes it: where the
+// 16-bit points start, how many there are, and the linear map to values.
+struct Wfm {
+    int64_t first = 0;
+    int64_t count = 0;
+    double mul = 1, add = 0;
+    bool bigUnsigned = false;   // AWG: unsigned big-endian; TDS: signed little-endian
 };
-
-constexpr int kAwgHeader = 102;
 
 // The AWG header holds, big-endian, the point count, the scale factor and two
 // further doubles the reader does not need, in that order from the start.
-Awg parseAwg(const uint8_t* h)
+constexpr size_t kAwgHeader = 102;
+
+int32_t parseAwg(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
 {
-    return {int32_t(io::be32(h)), io::bef64(h + 4)};
+    w->first = int64_t(kAwgHeader);
+    w->count = int32_t(io::be32(h));
+    // raw * scale / 4096 - 0.5: the power-of-two factor folds in exactly.
+    w->mul = io::bef64(h + 4) * 0.000244140625;
+    w->add = -0.5;
+    w->bigUnsigned = true;
+    if (w->count < 0)
+        return fail(err, QStringLiteral("%1 announces %2 points.").arg(name).arg(w->count));
+    return ST_OK;
 }
 
-constexpr int kTdsHeader = 824;
+constexpr size_t kTdsHeader = 824;
+
+int32_t parseTds(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
+{
+    const int64_t bytes = int32_t(io::le32(h + 12));
+    const int64_t perPoint = int8_t(h[16]);
+    w->first = int32_t(io::le32(h + 20));
+    w->mul = io::lef64(h + 176);
+    w->add = io::lef64(h + 184);
+    if (perPoint <= 0)
+        return fail(err, QStringLiteral("%1 gives %2 bytes per point.").arg(name).arg(perPoint));
+    w->count = (bytes + 7 - w->first) / perPoint;
+    if (w->count < 0 || w->first < 0)
+        return fail(err, QStringLiteral("%1 announces %2 points from byte %3.").arg(name).arg(w->count).arg(w->first));
+    return ST_OK;
+}
+
+// Reads the I file and, when the second-file flag asks for it, the Q file of
+// a waveform pair; a pair of different lengths is refused with ST_LENGTH.
+template <size_t HeaderSize, class Parse>
+int32_t loadWfmPair(IQDatStr* rec, Parse parse)
+{
+    const int passes = rec->SecFile ? 2 : 1;
+    std::optional<ProgressScope> ps;
+    int32_t st = ST_OK;
+    for (int pass = 0; pass < passes && st == ST_OK; ++pass) {
+        const QString& name = pass ? rec->FileQ : rec->FileI;
+        const int32_t err = pass ? ST_FILE2 : ST_FILE1;
+        io::Reader r;
+        if ((st = openIn(r, name, err)))
+            break;
+        uint8_t h[HeaderSize];
+        Wfm w;
+        if (!r.readFull(h, sizeof h))
+            st = fail(err, QStringLiteral("%1 is shorter than its header.").arg(name));
+        else
+            st = parse(h, name, err, &w);
+        if (st != ST_OK)
+            break;
+        if (w.first > r.size() || !r.seek(w.first) || !holds(r, uint64_t(w.count), 2)) {
+            st = tooShort(err, name, uint64_t(w.count) * 2, r.size() - w.first);
+            break;
+        }
+        if (pass == 0) {
+            ps.emplace(kReading, uint64_t(w.count));
+            if ((st = MakeIQArr(rec, uint64_t(w.count))))
+                break;
+            rec->N = uint64_t(w.count);
+            std::fill(rec->Q, rec->Q + rec->N, 0.0f);
+        } else if (uint64_t(w.count) != rec->N) {
+            st = fail(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
+                                     .arg(rec->N).arg(w.count));
+            break;
+        }
+        float* dst = pass ? rec->Q : rec->I;
+        st = readPoints(r, rec->N, 2, err, [dst, w](const uint8_t* b, uint64_t i, uint64_t k) {
+            for (uint64_t j = 0; j < k; ++j) {
+                const double raw = w.bigUnsigned ? double(io::be16(b + 2 * j)) : double(int16_t(io::le16(b + 2 * j)));
+                dst[i + j] = float(raw * w.mul + w.add);
+            }
+        });
+    }
+    return done(rec, st);
+}
 
 } // namespace
 
@@ -314,100 +389,11 @@ int32_t LoadAdsBinTim(IQDatStr* rec)
     return done(rec, st);
 }
 
-int32_t LoadAwg2000(IQDatStr* rec)
-{
-    const int passes = rec->SecFile ? 2 : 1;
-    int32_t st = ST_OK;
-    std::optional<ProgressScope> ps;
-    for (int pass = 0; pass < passes && st == ST_OK; ++pass) {
-        const QString& name = pass ? rec->FileQ : rec->FileI;
-        const int32_t err = pass ? ST_FILE2 : ST_FILE1;
-        io::Reader r;
-        if ((st = openIn(r, name, err)))
-            break;
-        uint8_t h[kAwgHeader];
-        if (!r.readFull(h, sizeof h)) {
-            st = fail(err, QStringLiteral("%1 is shorter than its header.").arg(name));
-            break;
-        }
-        const Awg a = parseAwg(h);
-        if (a.count < 0 || !holds(r, uint64_t(a.count), 2)) {
-            st = tooShort(err, name, uint64_t(uint32_t(a.count)) * 2, r.left());
-            break;
-        }
-        if (pass == 0) {
-            ps.emplace(kReading, uint64_t(a.count));
-            if ((st = MakeIQArr(rec, uint64_t(a.count))))
-                break;
-            rec->N = uint64_t(a.count);
-            std::fill(rec->Q, rec->Q + rec->N, 0.0f);
-        } else if (uint64_t(a.count) != rec->N) {
-            st = fail(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
-                                     .arg(rec->N).arg(a.count));
-            break;
-        }
-        float* dst = pass ? rec->Q : rec->I;
-        const double scale = a.scale;
-        st = readPoints(r, rec->N, 2, err, [dst, scale](const uint8_t* b, uint64_t i, uint64_t k) {
-            for (uint64_t j = 0; j < k; ++j)
-                dst[i + j] = float(io::be16(b + 2 * j) * scale * 0.000244140625 - 0.5);
-        });
-    }
-    return done(rec, st);
-}
+int32_t LoadAwg2000(IQDatStr* rec) { return loadWfmPair<kAwgHeader>(rec, parseAwg); }
 
-int32_t LoadTds5000(IQDatStr* rec)
-{
-    const int passes = rec->SecFile ? 2 : 1;
-    int32_t st = ST_OK;
-    std::optional<ProgressScope> ps;
-    for (int pass = 0; pass < passes && st == ST_OK; ++pass) {
-        const QString& name = pass ? rec->FileQ : rec->FileI;
-        const int32_t err = pass ? ST_FILE2 : ST_FILE1;
-        io::Reader r;
-        if ((st = openIn(r, name, err)))
-            break;
-        uint8_t h[kTdsHeader];
-        if (!r.readFull(h, sizeof h)) {
-            st = fail(err, QStringLiteral("%1 is shorter than its header.").arg(name));
-            break;
-        }
-        const int64_t bytes = int32_t(io::le32(h + 12));
-        const int64_t perPoint = int8_t(h[16]);
-        const int64_t first = int32_t(io::le32(h + 20));
-        const double scale = io::lef64(h + 176);
-        const double offset = io::lef64(h + 184);
-        if (perPoint <= 0) {
-            st = fail(err, QStringLiteral("%1 gives %2 bytes per point.").arg(name).arg(perPoint));
-            break;
-        }
-        const int64_t count = (bytes + 7 - first) / perPoint;
-        if (count < 0 || first < 0 || first > r.size() || !r.seek(first)
-            || !holds(r, uint64_t(count), 2)) {
-            st = tooShort(err, name, uint64_t(std::max<int64_t>(count, 0)) * 2, r.size() - first);
-            break;
-        }
-        if (pass == 0) {
-            ps.emplace(kReading, uint64_t(count));
-            if ((st = MakeIQArr(rec, uint64_t(count))))
-                break;
-            rec->N = uint64_t(count);
-            std::fill(rec->Q, rec->Q + rec->N, 0.0f);
-        } else if (uint64_t(count) != rec->N) {
-            // Loading the smaller count would silently drop the tail of one
-            // channel; the pair is refused as the AWG reader refuses it.
-            st = fail(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
-                                     .arg(rec->N).arg(count));
-            break;
-        }
-        float* dst = pass ? rec->Q : rec->I;
-        st = readPoints(r, rec->N, 2, err, [=](const uint8_t* b, uint64_t i, uint64_t k) {
-            for (uint64_t j = 0; j < k; ++j)
-                dst[i + j] = float(int16_t(io::le16(b + 2 * j)) * scale + offset);
-        });
-    }
-    return done(rec, st);
-}
+// A TDS pair of different lengths is refused like an AWG pair: loading the
+// smaller count would silently drop the tail of one channel.
+int32_t LoadTds5000(IQDatStr* rec) { return loadWfmPair<kTdsHeader>(rec, parseTds); }
 
 int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
 {

@@ -1,5 +1,7 @@
 #include "catalogue.h"
 #include "binary.h"
+#include "hexdab.h"
+#include "matfile.h"
 
 const TypStr tl[TL_COUNT + 1] = {
     {"Matlab ASCII single", 2, "*.dat", "*.dat", 0},
@@ -53,6 +55,12 @@ int32_t oneFile(IQDatStr rec, int32_t, const QString& fileI, const QString&)
     return F(rec, fileI);
 }
 
+template <int32_t (*F)(IQDatStr, const QString&, const QString&)>
+int32_t twoFiles(IQDatStr rec, int32_t, const QString& fileI, const QString& fileQ)
+{
+    return F(rec, fileI, fileQ);
+}
+
 int32_t yewFromFile(IQDatStr* rec) { return LoadYew(rec, 1); }
 
 } // namespace
@@ -62,8 +70,8 @@ int32_t yewFromFile(IQDatStr* rec) { return LoadYew(rec, 1); }
 const FmtFn fmtTab[FMT_CODES] = {
     /*  0 Matlab ASCII single   */ {nullptr, nullptr, nullptr},
     /*  1 Matlab ASCII mixed    */ {nullptr, nullptr, nullptr},
-    /*  2 Matlab binary single  */ {nullptr, nullptr, nullptr},
-    /*  3 Matlab binary mixed   */ {nullptr, nullptr, nullptr},
+    /*  2 Matlab binary single  */ {LoadMLabBinSgl, twoFiles<SaveMLabBinSgl>, LoadMLabBinSgl},
+    /*  3 Matlab binary mixed   */ {LoadMLabBinMix, oneFile<SaveMLabBinMix>, LoadMLabBinMix},
     /*  4 MathCAD single        */ {nullptr, nullptr, nullptr},
     /*  5 MathCAD mixed         */ {nullptr, nullptr, nullptr},
     /*  6 DaDisp single         */ {nullptr, nullptr, nullptr},
@@ -77,12 +85,12 @@ const FmtFn fmtTab[FMT_CODES] = {
     /* 14 WAV single            */ {nullptr, nullptr, nullptr},
     /* 15 WAV mixed             */ {nullptr, nullptr, nullptr},
     /* 16 Simkit                */ {nullptr, nullptr, nullptr},
-    /* 17 DAB-V1                */ {nullptr, nullptr, nullptr},
+    /* 17 DAB-V1                */ {LoadDAB, oneFile<SaveDAB>, LoadDAB},
     /* 18 IQW interleaved       */ {LoadIQW, oneFile<SaveIQW>, LoadIQW},
     /* 19 IQW block             */ {LoadIQWBlk, oneFile<SaveIQWBlk>, LoadIQWBlk},
-    /* 20 Hex 16-bit            */ {nullptr, nullptr, nullptr},
-    /* 21 Hex 10-bit            */ {nullptr, nullptr, nullptr},
-    /* 22 Hex 17-bit            */ {nullptr, nullptr, nullptr},
+    /* 20 Hex 16-bit            */ {LoadHex16Mix, oneFile<SaveHex16Mix>, LoadHex16Mix},
+    /* 21 Hex 10-bit            */ {LoadHex10Mix, oneFile<SaveHex10Mix>, LoadHex10Mix},
+    /* 22 Hex 17-bit            */ {LoadHex17Mix, oneFile<SaveHex17Mix>, LoadHex17Mix},
     // The IBN reader refuses every file, so append answers ST_REFUSED.
     /* 23 Wavesmith IBN         */ {LoadIbn, oneFile<SaveIBN>, LoadIbn},
     /* 24 Vantor raw recorder   */ {nullptr, nullptr, nullptr},

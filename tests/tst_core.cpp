@@ -72,6 +72,10 @@ void TstCore::everyWritableRowRoundTrips()
         const FmtFn* f = FmtOf(ts[s].Code);
         if (!f->save || !f->load || ts[s].Code == 23) // the IBN reader refuses by design
             continue;
+        // The hex types rescale to full scale and quantise; tst_hexdab
+        // checks them against their code steps.
+        if (ts[s].Code >= 20 && ts[s].Code <= 22)
+            continue;
         IQDatStr dst, sav;
         sav.Typ = s;
         sav.FileI = path(QStringLiteral("rt%1.a").arg(s));

@@ -1,0 +1,432 @@
+#include "matfile.h"
+#include "fileio.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <vector>
+
+#include <matio.h>
+
+namespace {
+
+int32_t fail(int32_t st, const QString& why)
+{
+    SetDetail(why);
+    return st;
+}
+
+// The library reports through a log function; by default it prints to
+// stderr. Its last message becomes part of our failure detail instead.
+QString libMessage;
+
+void matLog(int, char* message)
+{
+    libMessage = QString::fromLocal8Bit(message).trimmed();
+}
+
+void quietLibrary()
+{
+    static const bool once = (Mat_LogInitFunc("orvex", matLog), true);
+    (void)once;
+    libMessage.clear();
+}
+
+QString withLib(const QString& text)
+{
+    return libMessage.isEmpty() ? text : text + QStringLiteral(" (") + libMessage + QStringLiteral(")");
+}
+
+QByteArray nativeName(const QString& file) { return QFile::encodeName(file); }
+
+// The library writes by path, so QSaveFile cannot wrap it: it writes a
+// temporary file beside the destination, which replaces the destination
+// only once the library has written and closed it completely.
+class TempMat {
+public:
+    explicit TempMat(const QString& dest) : dest_(dest) {}
+    ~TempMat()
+    {
+        if (!tmp_.isEmpty())
+            QFile::remove(tmp_);
+    }
+    TempMat(const TempMat&) = delete;
+    TempMat& operator=(const TempMat&) = delete;
+
+    bool reserve()
+    {
+        if (dest_.isEmpty())
+            return false;
+        QTemporaryFile f(dest_ + QStringLiteral(".XXXXXX"));
+        f.setAutoRemove(false);
+        if (!f.open())
+            return false;
+        tmp_ = f.fileName();
+        return true;
+    }
+    const QString& name() const { return tmp_; }
+
+    bool commit()
+    {
+        // The reserved file is private to the owner; the result gets the
+        // mode the destination had, or the one a new file gets.
+        struct stat st;
+        mode_t mode;
+        if (::stat(nativeName(dest_).constData(), &st) == 0) {
+            mode = st.st_mode & 07777;
+        } else {
+            mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        ::chmod(nativeName(tmp_).constData(), mode);
+        if (std::rename(nativeName(tmp_).constData(), nativeName(dest_).constData()) != 0)
+            return false;
+        tmp_.clear();
+        return true;
+    }
+
+private:
+    QString dest_, tmp_;
+};
+
+const char* const kHeader = "MATLAB 5.0 MAT-file, Created by: Orvex";
+
+// One MAT-5 variable holds at most 2^32 - 1 bytes including its headers.
+constexpr uint64_t kMaxMat5 = (0xFFFFFFFFull - 256) / 4;
+
+struct Named {
+    const char* name;
+    const float* data;
+};
+
+int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named> vars, uint64_t n, int32_t err)
+{
+    if (n > kMaxMat5)
+        return fail(err, QStringLiteral("%1 samples are more than a MAT-file of version 5 holds per variable (%2).")
+                             .arg(n).arg(kMaxMat5));
+    quietLibrary();
+    if (!tmp.reserve())
+        return fail(err, QStringLiteral("%1 cannot be created.").arg(file));
+    // With an empty header text the library writes a NUL first byte, and
+    // other readers then take the file for a version 4 MAT-file.
+    mat_t* mat = Mat_CreateVer(nativeName(tmp.name()).constData(), kHeader, MAT_FT_MAT5);
+    if (!mat)
+        return fail(err, withLib(QStringLiteral("%1 cannot be created.").arg(file)));
+    size_t dims[2] = {1, size_t(n)};
+    // The library wants a data pointer even for 1 x 0.
+    static float none = 0;
+    bool ok = true;
+    for (const Named& v : vars) {
+        // Written straight from the record's array; a copy would double the
+        // memory held for the largest records.
+        matvar_t* mv = Mat_VarCreate(v.name, MAT_C_SINGLE, MAT_T_SINGLE, 2, dims,
+                                     const_cast<float*>(v.data ? v.data : &none), MAT_F_DONT_COPY_DATA);
+        ok = mv && Mat_VarWrite(mat, mv, MAT_COMPRESSION_NONE) == 0;
+        if (mv)
+            Mat_VarFree(mv);
+        if (!ok)
+            break;
+    }
+    if (Mat_Close(mat) != 0)
+        ok = false;
+    if (!ok)
+        return fail(err, withLib(QStringLiteral("%1 cannot be written.").arg(file)));
+    return ST_OK;
+}
+
+int32_t commitAll(std::initializer_list<std::pair<TempMat*, int32_t>> temps, std::initializer_list<QString> files)
+{
+    auto f = files.begin();
+    for (auto [t, err] : temps) {
+        if (!t->commit())
+            return fail(err, QStringLiteral("%1 cannot be replaced.").arg(*f));
+        ++f;
+    }
+    return ST_OK;
+}
+
+// What the element tags of a MAT-5 file say about a top-level variable.
+// The library trusts the dimensions and would read past a variable's data
+// into whatever follows, so they are checked against these bytes first.
+struct Extent {
+    bool known = false;       // uncompressed array: type and bytes of its data
+    bool compressed = false;  // bytes: the compressed element
+    uint32_t type = 0;
+    uint64_t bytes = 0;       // as far as present in the file
+};
+
+std::vector<Extent> scanMat5(const QString& file, int count)
+{
+    std::vector<Extent> out;
+    QFile f(file);
+    uint8_t h[128];
+    if (!f.open(QIODevice::ReadOnly) || f.read(reinterpret_cast<char*>(h), 128) != 128)
+        return out;
+    const bool le = h[126] == 'I' && h[127] == 'M';
+    const bool be = h[126] == 'M' && h[127] == 'I';
+    auto u32 = [le](const uint8_t* p) { return le ? io::le32(p) : io::be32(p); };
+    const uint16_t version = le ? io::le16(h + 124) : io::be16(h + 124);
+    if (!(le || be) || version != 0x0100)
+        return out; // version 7.3 or unknown: the coarse bound applies
+    const int64_t size = f.size();
+    int64_t pos = 128;
+    while (int(out.size()) < count && pos + 8 <= size) {
+        uint8_t tag[8];
+        if (!f.seek(pos) || f.read(reinterpret_cast<char*>(tag), 8) != 8)
+            break;
+        const uint32_t type = u32(tag);
+        const int64_t len = std::min<int64_t>(u32(tag + 4), size - pos - 8);
+        Extent e;
+        if (type == MAT_T_COMPRESSED) {
+            e.compressed = true;
+            e.bytes = uint64_t(len);
+        } else if (type == MAT_T_MATRIX) {
+            // Array flags, dimensions and name precede the real part.
+            std::vector<uint8_t> sub(size_t(std::min<int64_t>(len, 4096)));
+            f.read(reinterpret_cast<char*>(sub.data()), int64_t(sub.size()));
+            size_t off = 0;
+            bool ok = true;
+            for (int k = 0; k < 3 && ok; ++k) {
+                if (off + 8 > sub.size()) {
+                    ok = false;
+                    break;
+                }
+                const uint32_t t = u32(sub.data() + off);
+                off += (t >> 16) ? 8 : 8 + ((uint64_t(u32(sub.data() + off + 4)) + 7) & ~uint64_t(7));
+            }
+            if (ok) {
+                e.known = true;
+                if (off + 8 <= uint64_t(len) && off + 8 <= sub.size()) {
+                    const uint32_t t = u32(sub.data() + off);
+                    const bool small = (t >> 16) != 0;
+                    e.type = small ? (t & 0xFFFF) : t;
+                    const uint64_t announced = small ? (t >> 16) : u32(sub.data() + off + 4);
+                    const uint64_t present = uint64_t(len) - off - (small ? 4 : 8);
+                    e.bytes = std::min(announced, present);
+                }
+            }
+        }
+        out.push_back(e);
+        pos += 8 + int64_t(u32(tag + 4));
+    }
+    return out;
+}
+
+struct VarFree {
+    void operator()(matvar_t* v) const { Mat_VarFree(v); }
+};
+using VarPtr = std::unique_ptr<matvar_t, VarFree>;
+
+struct MatClose {
+    void operator()(mat_t* m) const { Mat_Close(m); }
+};
+using MatPtr = std::unique_ptr<mat_t, MatClose>;
+
+QString className(int c)
+{
+    switch (c) {
+    case MAT_C_CELL: return QStringLiteral("cell");
+    case MAT_C_STRUCT: return QStringLiteral("struct");
+    case MAT_C_OBJECT: return QStringLiteral("object");
+    case MAT_C_CHAR: return QStringLiteral("char");
+    case MAT_C_SPARSE: return QStringLiteral("sparse");
+    case MAT_C_FUNCTION: return QStringLiteral("function handle");
+    case MAT_C_OPAQUE: return QStringLiteral("opaque");
+    default: return QStringLiteral("empty");
+    }
+}
+
+bool numeric(int c) { return c >= MAT_C_DOUBLE && c <= MAT_C_UINT64; }
+
+struct Var {
+    VarPtr info;
+    uint64_t n = 0;
+};
+
+// The header of the next variable, checked so that its data can be read
+// into float32 arrays: real, numeric, and no more elements than its bytes.
+int32_t nextVar(mat_t* mat, const QString& file, const Extent* ext, int64_t fileSize, const char* which,
+                int32_t err, Var* out)
+{
+    out->info.reset(Mat_VarReadNextInfo(mat));
+    matvar_t* v = out->info.get();
+    if (!v)
+        return fail(err, withLib(QStringLiteral("%1 holds no %2 variable.").arg(file, which)));
+    const QString name = QString::fromLocal8Bit(v->name ? v->name : "");
+    if (v->isComplex)
+        return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 is complex; only real variables can be loaded.")
+                             .arg(which, name, file));
+    if (!numeric(v->class_type))
+        return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 is a %4 array, not a numeric one.")
+                             .arg(which, name, file, className(v->class_type)));
+    uint64_t n = 1;
+    for (int k = 0; k < v->rank; ++k)
+        if (__builtin_mul_overflow(n, uint64_t(v->dims[k]), &n))
+            return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 has impossible dimensions.")
+                                 .arg(which, name, file));
+    if (v->rank <= 0)
+        n = 0;
+    // zlib expands at most about 1032 to 1; an element is at least a byte.
+    uint64_t room = uint64_t(std::max<int64_t>(fileSize, 0)) * 1032;
+    if (ext && ext->known) {
+        const size_t sz = Mat_SizeOf(matio_types(ext->type));
+        room = sz ? ext->bytes / sz : 0;
+    } else if (ext && ext->compressed) {
+        room = ext->bytes * 1032;
+    }
+    if (n > room)
+        return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 announces %4 elements but holds data for %5.")
+                             .arg(which, name, file).arg(n).arg(room));
+    out->n = n;
+    return ST_OK;
+}
+
+template <class T>
+void widen(const void* src, float* dst, uint64_t n)
+{
+    const T* s = static_cast<const T*>(src);
+    for (uint64_t i = 0; i < n; ++i)
+        dst[i] = float(s[i]);
+}
+
+// The first n elements in storage order (column by column), as float32.
+int32_t readVar(mat_t* mat, matvar_t* v, float* dst, uint64_t n, const QString& file, int32_t err)
+{
+    if (n == 0)
+        return ST_OK;
+    if (n > uint64_t(INT_MAX))
+        return fail(err, QStringLiteral("%1 holds more than %2 elements in one variable.").arg(file).arg(INT_MAX));
+    const auto bad = [&] { return fail(err, withLib(QStringLiteral("The data of %1 cannot be read.").arg(file))); };
+    if (v->class_type == MAT_C_SINGLE)
+        return Mat_VarReadDataLinear(mat, v, dst, 0, 1, int(n)) == 0 ? ST_OK : bad();
+    const size_t cs = Mat_SizeOfClass(v->class_type);
+    std::unique_ptr<uint8_t[]> tmp(new (std::nothrow) uint8_t[n * cs]);
+    if (!tmp)
+        return fail(ST_NOMEM, QStringLiteral("%1 elements of %2 do not fit into memory.").arg(n).arg(file));
+    if (Mat_VarReadDataLinear(mat, v, tmp.get(), 0, 1, int(n)) != 0)
+        return bad();
+    switch (v->class_type) {
+    case MAT_C_DOUBLE: widen<double>(tmp.get(), dst, n); break;
+    case MAT_C_INT8: widen<int8_t>(tmp.get(), dst, n); break;
+    case MAT_C_UINT8: widen<uint8_t>(tmp.get(), dst, n); break;
+    case MAT_C_INT16: widen<int16_t>(tmp.get(), dst, n); break;
+    case MAT_C_UINT16: widen<uint16_t>(tmp.get(), dst, n); break;
+    case MAT_C_INT32: widen<int32_t>(tmp.get(), dst, n); break;
+    case MAT_C_UINT32: widen<uint32_t>(tmp.get(), dst, n); break;
+    case MAT_C_INT64: widen<int64_t>(tmp.get(), dst, n); break;
+    case MAT_C_UINT64: widen<uint64_t>(tmp.get(), dst, n); break;
+    default: return bad();
+    }
+    return ST_OK;
+}
+
+int32_t openMat(const QString& file, int32_t err, MatPtr* out, int64_t* size)
+{
+    quietLibrary();
+    *size = QFile(file).size();
+    if (file.isEmpty() || !QFile::exists(file))
+        return fail(err, QStringLiteral("%1 cannot be opened.").arg(file));
+    out->reset(Mat_Open(nativeName(file).constData(), MAT_ACC_RDONLY));
+    if (!*out)
+        return fail(err, withLib(QStringLiteral("%1 cannot be opened as a MAT-file.").arg(file)));
+    return ST_OK;
+}
+
+int32_t done(IQDatStr* rec, int32_t st)
+{
+    EscFlg = 0;
+    if (st != ST_OK) {
+        FreeArr(rec);
+        rec->N = 0;
+    }
+    return st;
+}
+
+// Both variables are checked before anything is allocated; the shorter one
+// decides the sample count.
+int32_t fill(IQDatStr* rec, mat_t* mi, Var& vi, const QString& fi, mat_t* mq, Var& vq, const QString& fq,
+             int32_t errQ)
+{
+    const uint64_t n = std::min(vi.n, vq.n);
+    int32_t st = MakeIQArr(rec, n);
+    if (st != ST_OK)
+        return st;
+    rec->N = n;
+    st = readVar(mi, vi.info.get(), rec->I, n, fi, ST_FILE1);
+    if (st == ST_OK)
+        st = readVar(mq, vq.info.get(), rec->Q, n, fq, errQ);
+    return st;
+}
+
+} // namespace
+
+int32_t SaveMLabBinSgl(IQDatStr rec, const QString& fileI, const QString& fileQ)
+{
+    if (rec.N && (!rec.I || !rec.Q))
+        return fail(ST_FILE1, QStringLiteral("There are no samples to write."));
+    TempMat ti(fileI), tq(fileQ);
+    int32_t st = writeMat(ti, fileI, {{"I", rec.I}}, rec.N, ST_FILE1);
+    if (st == ST_OK)
+        st = writeMat(tq, fileQ, {{"Q", rec.Q}}, rec.N, ST_FILE2);
+    // Both files are complete before either replaces its destination.
+    if (st == ST_OK)
+        st = commitAll({{&ti, ST_FILE1}, {&tq, ST_FILE2}}, {fileI, fileQ});
+    EscFlg = 0;
+    return st;
+}
+
+int32_t SaveMLabBinMix(IQDatStr rec, const QString& file)
+{
+    if (rec.N && (!rec.I || !rec.Q))
+        return fail(ST_FILE1, QStringLiteral("There are no samples to write."));
+    TempMat t(file);
+    int32_t st = writeMat(t, file, {{"I", rec.I}, {"Q", rec.Q}}, rec.N, ST_FILE1);
+    if (st == ST_OK)
+        st = commitAll({{&t, ST_FILE1}}, {file});
+    EscFlg = 0;
+    return st;
+}
+
+int32_t LoadMLabBinSgl(IQDatStr* rec)
+{
+    MatPtr mi, mq;
+    int64_t si = 0, sq = 0;
+    Var vi, vq;
+    int32_t st = openMat(rec->FileI, ST_FILE1, &mi, &si);
+    if (st == ST_OK) {
+        const std::vector<Extent> ei = scanMat5(rec->FileI, 1);
+        st = nextVar(mi.get(), rec->FileI, ei.empty() ? nullptr : &ei[0], si, "first", ST_FILE1, &vi);
+    }
+    if (st == ST_OK)
+        st = openMat(rec->FileQ, ST_FILE2, &mq, &sq);
+    if (st == ST_OK) {
+        const std::vector<Extent> eq = scanMat5(rec->FileQ, 1);
+        st = nextVar(mq.get(), rec->FileQ, eq.empty() ? nullptr : &eq[0], sq, "first", ST_FILE2, &vq);
+    }
+    if (st == ST_OK)
+        st = fill(rec, mi.get(), vi, rec->FileI, mq.get(), vq, rec->FileQ, ST_FILE2);
+    return done(rec, st);
+}
+
+int32_t LoadMLabBinMix(IQDatStr* rec)
+{
+    MatPtr m;
+    int64_t size = 0;
+    Var vi, vq;
+    int32_t st = openMat(rec->FileI, ST_FILE1, &m, &size);
+    if (st == ST_OK) {
+        const std::vector<Extent> e = scanMat5(rec->FileI, 2);
+        st = nextVar(m.get(), rec->FileI, e.size() > 0 ? &e[0] : nullptr, size, "first", ST_FILE1, &vi);
+        if (st == ST_OK)
+            st = nextVar(m.get(), rec->FileI, e.size() > 1 ? &e[1] : nullptr, size, "second", ST_FILE2, &vq);
+    }
+    if (st == ST_OK)
+        st = fill(rec, m.get(), vi, rec->FileI, m.get(), vq, rec->FileI, ST_FILE2);
+    return done(rec, st);
+}
