@@ -1,12 +1,17 @@
 #include "mainwindow.h"
+#include "version.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Names the settings location: <data>/Halvard/OrvexMc.
+    QCoreApplication::setApplicationName(ver::DisplayName);
     auto* w = new MainWindow;
-    w->setWindowTitle(QStringLiteral("OrvexMc") + QStringLiteral(" v") + QStringLiteral("6.0.6"));
+    QApplication::setWindowIcon(w->windowIcon());
+    w->setWindowTitle(ver::WindowTitle());
     w->show();
     int rc = app.exec();
     delete w;

@@ -1,7 +1,624 @@
 #include "mainwindow.h"
+#include "copy.h"
+#include "inifile.h"
+#include "prompts.h"
+#include "version.h"
+#include "ui_mainwindow.h"
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+#include "formats/catalogue.h"
+#include "graph/fftgraph.h"
+#include "formats/save.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdlib>
+
+// Resources live in the window library; a static library needs the explicit
+// registration, and it must happen outside any namespace.
+static void InitResources() { Q_INIT_RESOURCE(orvex); }
+
+namespace {
+
+const QString kIniName = QStringLiteral("/Orvex.ini");
+// Saving from memory is offered up to this many samples; Copy IQ has no limit.
+constexpr uint64_t kSaveLimit = 50000000;
+constexpr int kStatusMs = 1000;
+constexpr int kTraceTab = 1;
+constexpr int kAlder = 0;
+constexpr int kZelkova = 17;
+
+// Two-file types whose I and Q files share one pattern and are told apart by
+// their names only: no Q name is proposed for them.
+bool ProposesQ(const TypStr& t)
 {
-    resize(525, 470);
-    setMinimumSize(525, 455);
+    return t.Files == 2 && t.Code != 10 && t.Code != 13;   // SPW / ADS ASCII single
 }
+
+// The hexadecimal text types keep no reader of their own output for append.
+bool IsHexType(const TypStr& t) { return t.Code >= 20 && t.Code <= 22; }
+
+QString FileFilter(const QString& kind, const QString& pattern)
+{
+    return kind + QStringLiteral(" File (") + pattern + QStringLiteral(");;All Files (*.*)");
+}
+
+QString StyleSheet()
+{
+    QFile f(QStringLiteral(":/orvex.qss"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+} // namespace
+
+MainWindow::Busy::~Busy()
+{
+    w_->busy = false;
+    // A cancel that came after the work's last poll must not stop the next one.
+    EscFlg = 0;
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui_MainWindow), progress(this)
+{
+    InitResources();
+    ui->setupUi(this);
+    setStyleSheet(StyleSheet());
+
+    if (!VisaInit())
+        Fatal(QStringLiteral("VISA driver!"), QStringLiteral("VISA driver not installed. Program quits."));
+
+    settingsFolder = SettingsFolder(QStandardPaths::writableLocation(QStandardPaths::DataLocation));
+    // All levels: on a fresh account the maker's folder does not exist yet,
+    // and creating only the last one would leave the settings unsaved.
+    QDir().mkpath(settingsFolder);
+    LoadIniFile(settingsFolder + kIniName, &ana, &loadRec, &saveRec, &tcpPort, &connectTo, &winX, &winY);
+
+    move(winX, winY);
+    if (loadRec.SrcTab != 0 && loadRec.SrcTab != kTraceTab)
+        loadRec.SrcTab = 0;
+    ui->LodTrcIqr->setCurrentIndex(loadRec.SrcTab);
+    FillComboBoxes();
+    newState = false;
+    UpdPnl(loadRec.SrcTab);
+
+    // The symbol server starts listening here.
+
+    if (!VisaOpenRm())
+        Fatal(QStringLiteral("VISA Error!"), QStringLiteral("Please install VISA Runtime driver. Program quits."));
+
+    SetProgress(&progress);
+}
+
+MainWindow::~MainWindow()
+{
+    SetProgress(nullptr);
+    SaveIniFile(settingsFolder + kIniName, ana, loadRec, saveRec, tcpPort, connectTo, pos().x(), pos().y());
+    VisaCloseRm();
+    FreeArr(&loadRec);
+    FreeArr(&saveRec);
+    FreeArr(&dstRec);
+    delete ui;
+}
+
+void MainWindow::closeEvent(QCloseEvent* e)
+{
+    // Closing in the middle of a load would destroy the record being filled;
+    // treat it as a cancel instead.
+    if (busy) {
+        EscFlg = 1;
+        e->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(e);
+}
+
+bool MainWindow::VisaInit() { return true; }
+bool MainWindow::VisaOpenRm() { return true; }
+void MainWindow::VisaCloseRm() {}
+
+void MainWindow::Fatal(const QString& title, const QString& text)
+{
+    QMessageBox owner;
+    Ask().warning(&owner, title, text);
+    std::exit(1);
+}
+
+// ---------------------------------------------------------------- menus
+
+void MainWindow::on_actionAbout_triggered()
+{
+    Ask().about(this, QStringLiteral("About ") + ver::DisplayName,
+                ver::DisplayName + QStringLiteral("\n") + ver::ProgramName + QStringLiteral("\nVersion ")
+                    + ver::Version + QStringLiteral("\nBuilt ") + ver::BuildDate);
+}
+
+void MainWindow::on_actionContents_triggered()
+{
+    // The manual sits in the working folder, not beside the program.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::currentPath() + QStringLiteral("/Orvex.pdf")));
+}
+
+void MainWindow::on_actionLoad_triggered()
+{
+    const QString file = Ask().openFile(this, QStringLiteral("Load Configuration"), settingsFolder,
+                                        QStringLiteral("Configuration (*.ini);;All Files (*.*)"));
+    if (file.isEmpty())
+        return;
+    LoadIniFile(file, &ana, &loadRec, &saveRec, &tcpPort, &connectTo, &winX, &winY);
+    // The configuration releases the samples; nothing valid is left in memory.
+    dataValid = false;
+    loadRec.N = 0;
+    move(winX, winY);
+    if (loadRec.SrcTab != 0 && loadRec.SrcTab != kTraceTab)
+        loadRec.SrcTab = 0;
+    ui->LodTrcIqr->setCurrentIndex(loadRec.SrcTab);
+    FillComboBoxes();
+    UpdPnl(loadRec.SrcTab);
+    newState = true;
+}
+
+void MainWindow::on_actionSave_triggered()
+{
+    const QString file = Ask().saveFile(this, QStringLiteral("Save Configuration"), settingsFolder,
+                                        QStringLiteral("Configuration (*.ini);;All Files (*.*)"));
+    if (!file.isEmpty())
+        SaveIniFile(file, ana, loadRec, saveRec, tcpPort, connectTo, pos().x(), pos().y());
+}
+
+// ---------------------------------------------------------------- panel
+
+void MainWindow::BlkSignals(bool block)
+{
+    for (QObject* w : std::initializer_list<QObject*>{
+             ui->Load_Typ, ui->Save_Typ, ui->Trace_Ana_Rbw, ui->Trace_Ana_RbwTxt, ui->Trace_Ana_SRat,
+             ui->Trace_Ana_SRatTxt, ui->Trace_Ana_TrgMod, ui->Trace_Ana_TrgSlp, ui->Trace_Ana_IQInp})
+        w->blockSignals(block);
+}
+
+void MainWindow::FillComboBoxes()
+{
+    BlkSignals(true);
+    ui->Load_Typ->clear();
+    for (int i = 0; i < TL_COUNT; ++i) {
+        const TypStr& t = tl[i];
+        ui->Load_Typ->addItem(t.Name + QStringLiteral(" (") + t.PatI
+                                  + (t.Files == 2 ? QStringLiteral(",") + t.PatQ : QString()) + QStringLiteral(")"),
+                              i);
+    }
+    // Shown from the start, so the list and the record agree whichever tab
+    // is current; the Load tab's own refresh then changes nothing.
+    if (loadRec.Typ < 0 || loadRec.Typ >= TL_COUNT)
+        loadRec.Typ = 0;
+    ui->Load_Typ->setCurrentIndex(loadRec.Typ);
+    FillTraceLists();
+    ui->Save_Typ->clear();
+    for (int i = 0; i < TS_COUNT; ++i) {
+        const TypStr& t = ts[i];
+        ui->Save_Typ->addItem(t.Name + QStringLiteral(" (") + t.PatI
+                                  + (t.Files == 2 ? QStringLiteral(", ") + t.PatQ : QString()) + QStringLiteral(")"),
+                              i);
+    }
+    int idx = ui->Save_Typ->findData(saveRec.Typ);
+    if (idx < 0) {
+        // A stored type this version does not know: fall back to the first.
+        idx = 0;
+        saveRec.Typ = 0;
+    }
+    ui->Save_Typ->setCurrentIndex(idx);
+    BlkSignals(false);
+}
+
+void MainWindow::FillTraceLists() {}
+
+void MainWindow::UpdTracePnl()
+{
+    ui->Trace_VisaRS->setText(ana.RsrcStr);
+    const bool osc = ana.DevTyp == kZelkova;
+    ui->Osc->setVisible(osc);
+    ui->Ana->setVisible(!osc);
+    if (!osc) {
+        // Samples of a file are not a trace of the analyzer: the analyzer
+        // side starts from nothing.
+        dataValid = false;
+        saveIChosen = false;
+        saveQChosen = false;
+    }
+}
+
+void MainWindow::UpdPnl(int tab)
+{
+    ui->Port->setValue(tcpPort);
+    if (connectTo < 0 || connectTo >= ui->ConnectTo->count())
+        connectTo = 1;
+    ui->ConnectTo->setCurrentIndex(connectTo);
+
+    if (tab == kTraceTab)
+        UpdTracePnl();
+    if (tab == 0) {
+        if (loadRec.Typ < 0 || loadRec.Typ >= TL_COUNT)
+            loadRec.Typ = 0;
+        // Signals are live: a changed selection runs the load type handler.
+        ui->Load_Typ->setCurrentIndex(loadRec.Typ);
+        ui->Load_SRat->setValue(loadRec.Clock);
+        ui->Load_Cnt->setEnabled(dataValid);
+        LabelFileButtons(ui->Load_I, ui->Load_Q, tl[LoadTyp()]);
+        ui->Load_Di->setText(loadRec.FileI);
+        ui->Load_Dq->setText(loadRec.FileQ);
+    }
+
+    LabelFileButtons(ui->Save_I, ui->Save_Q, ts[SaveTyp()]);
+    ui->Save_Sav->setEnabled(SavePairComplete() && dataValid && !saveResult);
+    ShowDataValid();
+    RecomputeTraceCount();
+    ShowCount(loadRec.N);
+    CopyPostAction();
+}
+
+void MainWindow::LabelFileButtons(QPushButton* i, QPushButton* q, const TypStr& t)
+{
+    const bool two = t.Files == 2;
+    i->setText(two ? QStringLiteral("I") : QStringLiteral("IQ"));
+    q->setText(two ? QStringLiteral("Q") : QString());
+    q->setEnabled(two);
+}
+
+int MainWindow::LoadTyp() const
+{
+    return std::clamp<int>(loadRec.Typ, 0, TL_COUNT - 1);
+}
+
+int MainWindow::SaveTyp() const
+{
+    return std::clamp<int>(saveRec.Typ, 0, TS_COUNT - 1);
+}
+
+bool MainWindow::LoadPairComplete() const
+{
+    return loadIChosen && (tl[LoadTyp()].Files != 2 || loadQChosen);
+}
+
+bool MainWindow::SavePairComplete() const
+{
+    return saveIChosen && (ts[SaveTyp()].Files != 2 || saveQChosen);
+}
+
+bool MainWindow::DstPairComplete() const
+{
+    return dstIChosen && (ts[SaveTyp()].Files != 2 || dstQChosen);
+}
+
+void MainWindow::RecomputeTraceCount()
+{
+    if (loadRec.SrcTab != kTraceTab || ana.DevTyp != kAlder)
+        return;
+    const double n = ana.SRate * ana.RecLen * 0.001;
+    // Truncated toward zero and kept to 32 bits, as the instrument counts.
+    const uint64_t whole = n > 0 && n < 1.8e19 ? uint64_t(n) : 0;
+    loadRec.N = uint32_t(whole);
+}
+
+void MainWindow::ShowDataValid()
+{
+    ui->DVal->setChecked(dataValid);
+    ui->Spec->setEnabled(dataValid);
+    ui->IvsQ->setEnabled(dataValid);
+    ui->GDel->setEnabled(dataValid);
+}
+
+void MainWindow::ShowCount(uint64_t n)
+{
+    ui->Load_Cnt->setValue(int(std::min<uint64_t>(n, uint64_t(ui->Load_Cnt->maximum()))));
+}
+
+void MainWindow::LoadPostAction()
+{
+    ui->Load_Cnt->setEnabled(dataValid);
+    ui->Save_Sav->setEnabled(SavePairComplete() && dataValid && loadRec.N <= kSaveLimit);
+    ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
+    ShowCount(loadRec.N);
+    loadRec.Clock = ui->Load_SRat->value();
+    ShowDataValid();
+    RecomputeTraceCount();
+    newState = true;
+}
+
+void MainWindow::SavePostAction()
+{
+    ui->Save_Sav->setEnabled(SavePairComplete() && dataValid);
+    ui->Save_App->setEnabled(DstPairComplete() && dataValid && !IsHexType(ts[SaveTyp()]));
+    ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
+}
+
+void MainWindow::CopyPostAction()
+{
+    ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
+}
+
+void MainWindow::ReportLoadError(int32_t status, const QString& fileI)
+{
+    if (status == ST_CANCEL)
+        return;
+    Ask().warning(this, status == ST_REFUSED ? QStringLiteral("Warning") : QStringLiteral("Error"),
+                  LoadErrorText(status, fileI), LastDetail());
+}
+
+void MainWindow::ReportSaveError(int32_t status, bool append)
+{
+    if (status == ST_OK || status == ST_CANCEL)
+        return;
+    Ask().warning(this, QStringLiteral("Error"), SaveErrorText(status, append), LastDetail());
+}
+
+// ---------------------------------------------------------------- load side
+
+void MainWindow::on_Load_Typ_currentIndexChanged(int index)
+{
+    if (index < 0)
+        return;
+    loadRec.Typ = index;
+    LabelFileButtons(ui->Load_I, ui->Load_Q, tl[LoadTyp()]);
+    loadRec.FileI.clear();
+    loadRec.FileQ.clear();
+    ui->Load_Di->clear();
+    ui->Load_Dq->clear();
+    dataValid = false;
+    loadIChosen = false;
+    loadQChosen = false;
+    loadRec.N = 0;
+    newState = true;
+    LoadPostAction();
+}
+
+void MainWindow::on_Load_I_clicked()
+{
+    if (busy)
+        return;
+    loadIChosen = false;
+    const TypStr& t = tl[LoadTyp()];
+    loadRec.FileI = Ask().openFile(this, QStringLiteral("Load File"), loadRec.Folder,
+                                   FileFilter(t.Files == 2 ? QStringLiteral("I") : QStringLiteral("IQ"), t.PatI));
+    if (!loadRec.FileI.isEmpty()) {
+        ui->Load_Di->setText(loadRec.FileI);
+        loadIChosen = true;
+        if (ProposesQ(t) && QFileInfo(loadRec.FileI).suffix() == QLatin1String("i")) {
+            loadRec.FileQ = QNameFor(loadRec.FileI);
+            ui->Load_Dq->setText(loadRec.FileQ);
+        }
+        dataValid = false;
+        loadRec.N = 0;
+        // A cancelled dialog keeps the folder the user was browsing.
+        loadRec.Folder = QFileInfo(loadRec.FileI).absolutePath();
+    }
+    LoadPostAction();
+}
+
+void MainWindow::on_Load_Q_clicked()
+{
+    if (busy)
+        return;
+    loadQChosen = false;
+    const TypStr& t = tl[LoadTyp()];
+    loadRec.FileQ = Ask().openFile(this, QStringLiteral("Load File"), loadRec.Folder,
+                                   FileFilter(QStringLiteral("Q"), t.PatQ));
+    if (!loadRec.FileQ.isEmpty()) {
+        ui->Load_Dq->setText(loadRec.FileQ);
+        loadQChosen = true;
+        dataValid = false;
+        loadRec.N = 0;
+        loadRec.Folder = QFileInfo(loadRec.FileQ).absolutePath();
+    }
+    LoadPostAction();
+}
+
+void MainWindow::on_Load_Lod_clicked()
+{
+    if (busy)
+        return;
+    statusBar()->showMessage(loadRec.FileQ.isEmpty() ? QStringLiteral("Loading IQ file...")
+                                                     : QStringLiteral("Loading I and Q files..."),
+                             kStatusMs);
+    loadRec.Clock = ui->Load_SRat->value();
+    loadRec.RefLev = float(ui->Load_RLev->value());
+    // The load releases the old samples first, whatever its outcome.
+    dataValid = false;
+    int32_t st;
+    {
+        Busy b(this);
+        st = LoadDatFile(&loadRec);
+    }
+    if (st == ST_OK) {
+        dataValid = true;
+        newState = true;
+        ShowCount(loadRec.N);
+        ui->Load_SRat->setValue(loadRec.Clock);
+    } else {
+        ReportLoadError(st, loadRec.FileI);
+        newState = false;
+    }
+    ShowDataValid();
+    LoadPostAction();
+    // A failed load leaves nothing new for the client to fetch.
+    if (st != ST_OK)
+        newState = false;
+}
+
+void MainWindow::on_Load_Cpy_clicked()
+{
+    if (busy)
+        return;
+    statusBar()->showMessage((loadRec.FileQ.isEmpty() ? QStringLiteral("Converting IQ file...")
+                                                      : QStringLiteral("Converting I and Q files..."))
+                             + QStringLiteral(" ")
+                             + (saveRec.FileQ.isEmpty() ? QStringLiteral("to IQ file...")
+                                                        : QStringLiteral("to I and Q files...")));
+    loadRec.Clock = ui->Load_SRat->value();
+    loadRec.RefLev = float(ui->Load_RLev->value());
+
+    // The conversion runs on a copy of the load settings: its block buffers
+    // and the source's count must not replace the samples in memory.
+    IQDatStr work = loadRec;
+    work.I = work.Q = nullptr;
+    work.N = 0;
+    int32_t st;
+    {
+        Busy b(this);
+        st = CopyIQ(&work, saveRec.FileI, ts[SaveTyp()].Code);
+    }
+    FreeArr(&work);
+    if (st == ST_OK) {
+        ShowCount(work.N);
+        ui->Load_SRat->setValue(work.Clock);
+        loadRec.Clock = ui->Load_SRat->value();
+    } else {
+        ReportLoadError(st, loadRec.FileI);
+        dataValid = false;
+        newState = false;
+        ShowDataValid();
+        ui->Load_Cnt->setEnabled(false);
+        SavePostAction();
+    }
+    statusBar()->clearMessage();
+    CopyPostAction();
+}
+
+// ---------------------------------------------------------------- save side
+
+void MainWindow::on_Save_Typ_currentIndexChanged(int index)
+{
+    if (index < 0)
+        return;
+    saveRec.Typ = index;
+    LabelFileButtons(ui->Save_I, ui->Save_Q, ts[SaveTyp()]);
+    ui->Save_Di->clear();
+    ui->Save_Dq->clear();
+    saveIChosen = false;
+    saveQChosen = false;
+    // The shown destination is gone, so append must not write to it unseen.
+    dstIChosen = false;
+    dstQChosen = false;
+    SavePostAction();
+}
+
+void MainWindow::on_Save_I_clicked()
+{
+    if (busy)
+        return;
+    saveIChosen = false;
+    const TypStr& t = ts[SaveTyp()];
+    saveRec.FileI = Ask().saveFile(this, QStringLiteral("Save File"), saveRec.Folder,
+                                   FileFilter(t.Files == 2 ? QStringLiteral("I") : QStringLiteral("IQ"), t.PatI));
+    if (saveRec.FileI.isEmpty()) {
+        dstIChosen = false;
+    } else {
+        ui->Save_Di->setText(saveRec.FileI);
+        saveIChosen = true;
+        dstRec.FileI = saveRec.FileI;
+        dstIChosen = true;
+        if (ProposesQ(t)) {
+            saveRec.FileQ = QNameFor(saveRec.FileI);
+            saveQChosen = true;
+            ui->Save_Dq->setText(saveRec.FileQ);
+            dstRec.FileQ = saveRec.FileQ;
+            dstQChosen = true;
+        } else if (t.Files != 2) {
+            saveRec.FileQ.clear();
+            dstRec.FileQ.clear();
+        }
+        saveRec.Folder = QFileInfo(saveRec.FileI).absolutePath();
+    }
+    SavePostAction();
+}
+
+void MainWindow::on_Save_Q_clicked()
+{
+    if (busy)
+        return;
+    saveRec.FileQ.clear();
+    saveQChosen = false;
+    const TypStr& t = ts[SaveTyp()];
+    const QString name = Ask().saveFile(this, QStringLiteral("Save File"), saveRec.Folder,
+                                        FileFilter(QStringLiteral("Q"), t.PatQ));
+    if (name.isEmpty()) {
+        dstQChosen = false;
+    } else {
+        saveRec.FileQ = name;
+        ui->Save_Dq->setText(name);
+        dstRec.FileQ = name;
+        saveQChosen = true;
+        dstQChosen = true;
+        saveRec.Folder = QFileInfo(name).absolutePath();
+    }
+    SavePostAction();
+}
+
+void MainWindow::on_Save_Sav_clicked()
+{
+    if (busy)
+        return;
+    statusBar()->showMessage(saveRec.FileQ.isEmpty() ? QStringLiteral("Saving IQ file...")
+                                                     : QStringLiteral("Saving I and Q files..."),
+                             kStatusMs);
+    appendMode = false;
+    guardSamples = ui->Save_Grd->value();
+    int32_t st;
+    {
+        Busy b(this);
+        st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
+    }
+    ReportSaveError(st, false);
+    SavePostAction();
+}
+
+void MainWindow::on_Save_App_clicked()
+{
+    if (busy)
+        return;
+    statusBar()->showMessage(saveRec.FileQ.isEmpty() ? QStringLiteral("Saving IQ file...")
+                                                     : QStringLiteral("Saving I and Q files..."),
+                             kStatusMs);
+    appendMode = true;
+    guardSamples = ui->Save_Grd->value();
+    int32_t st;
+    {
+        Busy b(this);
+        st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
+    }
+    ReportSaveError(st, true);
+    SavePostAction();
+}
+
+// ---------------------------------------------------------------- tabs
+
+void MainWindow::on_LodTrcIqr_currentChanged(int index)
+{
+    loadRec.SrcTab = index;
+    if (index == kTraceTab) {
+        loadRec.N = uint64_t(ui->Trace_Ana_Cnt->value());
+        UpdPnl(kTraceTab);
+    }
+}
+
+// ---------------------------------------------------------------- graphs
+
+void MainWindow::ShowGraph(int mode)
+{
+    if (busy)
+        return;
+    Busy b(this);
+    loadRec.GrfMode = mode;
+    // No parent, as a window of its own; the dialog copies what it draws.
+    FftGraph g(&loadRec, &ana, nullptr);
+    g.exec();
+}
+
+void MainWindow::on_Spec_clicked() { ShowGraph(0); }
+void MainWindow::on_IvsQ_clicked() { ShowGraph(1); }
+void MainWindow::on_GDel_clicked() { ShowGraph(2); }

@@ -1,8 +1,16 @@
 // The "IQ Graph" dialog, built and inspected without running it.
+#include "app/mainwindow.h"
+#include "app/prompts.h"
+#include "formats/fileio.h"
 #include "graph/fftgraph.h"
 #include "graph/spectral.h"
+#include "guitest.h"
 
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QComboBox>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QPushButton>
 #include <QtTest>
 #include <cmath>
@@ -99,6 +107,7 @@ private slots:
     void traceTakesCountAndRateFromSettings_data();
     void traceTakesCountAndRateFromSettings();
     void recordIsNotChanged();
+    void windowButtonsOpenTheirView();
 };
 
 void TstGraph::form()
@@ -434,5 +443,84 @@ void TstGraph::recordIsNotChanged()
     }
 }
 
-QTEST_MAIN(TstGraph)
+namespace {
+
+// Hands the window the prepared file names and swallows its messages.
+class Answers : public Prompts {
+public:
+    QStringList files;
+    QStringList shown;
+    QString openFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return files.isEmpty() ? QString() : files.takeFirst();
+    }
+    void warning(QWidget*, const QString& title, const QString& text, const QString&) override
+    {
+        shown << title + QStringLiteral(": ") + text;
+    }
+};
+
+} // namespace
+
+void TstGraph::windowButtonsOpenTheirView()
+{
+    QTemporaryDir home, work;
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    Answers ask;
+    SetPrompts(&ask);
+    // 1000 samples of a +0.25 MHz tone at 2 MHz as interleaved float32.
+    const QString path = work.filePath(QStringLiteral("tone.iqw"));
+    {
+        QByteArray b(1000 * 8, 0);
+        auto t = tone(0.25e6, 2e6, 0.5);
+        for (int k = 0; k < 1000; ++k) {
+            io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k, float(t(uint64_t(k)).real()));
+            io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k + 4, float(t(uint64_t(k)).imag()));
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(b);
+    }
+    MainWindow w;
+    auto* type = w.findChild<QComboBox*>(QStringLiteral("Load_Typ"));
+    type->setCurrentIndex(type->findText(QStringLiteral("IQW mixed, iqiqiq"), Qt::MatchStartsWith));
+    ask.files << path;
+    w.findChild<QPushButton*>(QStringLiteral("Load_I"))->click();
+    w.findChild<QDoubleSpinBox*>(QStringLiteral("Load_SRat"))->setValue(2e6);
+    w.findChild<QPushButton*>(QStringLiteral("Load_Lod"))->click();
+    QVERIFY2(ask.shown.isEmpty(), qPrintable(ask.shown.join('\n')));
+
+    struct Row { const char* button; const char* plot; const char* title; int points; };
+    const Row rows[] = {{"Spec", "plt", "Spectrum", 512}, {"IvsQ", "plt2", "I vs. Q", 1000},
+                        {"GDel", "plt", "Phase", 512}};
+    for (const Row& r : rows) {
+        auto* button = w.findChild<QPushButton*>(QLatin1String(r.button));
+        QVERIFY(button->isEnabled());
+        // Inspected and closed from inside the dialog's own loop, so the
+        // modal run ends as soon as it has started.
+        QString title;
+        int points = -1;
+        double top = 0;
+        QTimer::singleShot(0, [&] {
+            auto* g = qobject_cast<FftGraph*>(QApplication::activeModalWidget());
+            if (!g)
+                return;
+            QwtPlot* p = plot(*g, r.plot);
+            title = p->title().text();
+            points = int(curveOf(p)->dataSize());
+            top = p->axisScaleDiv(QwtPlot::xBottom).upperBound();
+            g->accept();
+        });
+        button->click();
+        QCoreApplication::processEvents();
+        QCOMPARE(title, QString(r.title));
+        QCOMPARE(points, r.points);
+        if (QByteArray(r.plot) == "plt")
+            QCOMPARE(top, 1.0);   // +fs/2 in MHz, from the rate given at load
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+    SetPrompts(nullptr);
+}
+
+ORVEX_GUI_TEST_MAIN(TstGraph)
 #include "tst_graph.moc"
