@@ -2,6 +2,7 @@
 #include "binary.h"
 #include "hexdab.h"
 #include "matfile.h"
+#include "text.h"
 
 const TypStr tl[TL_COUNT + 1] = {
     {"Matlab ASCII single", 2, "*.dat", "*.dat", 0},
@@ -68,23 +69,23 @@ int32_t yewFromFile(IQDatStr* rec) { return LoadYew(rec, 1); }
 // Indexed by format code. Rows left null are types whose functions have not
 // been built; the dispatchers answer ST_UNSUPP for them.
 const FmtFn fmtTab[FMT_CODES] = {
-    /*  0 Matlab ASCII single   */ {nullptr, nullptr, nullptr},
-    /*  1 Matlab ASCII mixed    */ {nullptr, nullptr, nullptr},
+    /*  0 Matlab ASCII single   */ {LoadAscii, SaveAscii, LoadAscii},
+    /*  1 Matlab ASCII mixed    */ {LoadAscii, SaveAscii, LoadAscii},
     /*  2 Matlab binary single  */ {LoadMLabBinSgl, twoFiles<SaveMLabBinSgl>, LoadMLabBinSgl},
     /*  3 Matlab binary mixed   */ {LoadMLabBinMix, oneFile<SaveMLabBinMix>, LoadMLabBinMix},
-    /*  4 MathCAD single        */ {nullptr, nullptr, nullptr},
-    /*  5 MathCAD mixed         */ {nullptr, nullptr, nullptr},
-    /*  6 DaDisp single         */ {nullptr, nullptr, nullptr},
-    /*  7 DaDisp mixed          */ {nullptr, nullptr, nullptr},
-    /*  8 COSSAP single         */ {nullptr, nullptr, nullptr},
-    /*  9 COSSAP mixed          */ {nullptr, nullptr, nullptr},
-    /* 10 SPW ASCII single      */ {nullptr, nullptr, nullptr},
-    /* 11 SPW ASCII mixed       */ {nullptr, nullptr, nullptr},
+    /*  4 MathCAD single        */ {LoadAscii, SaveAscii, LoadAscii},
+    /*  5 MathCAD mixed         */ {LoadAscii, SaveAscii, LoadAscii},
+    /*  6 DaDisp single         */ {LoadAscii, SaveAscii, LoadAscii},
+    /*  7 DaDisp mixed          */ {LoadAscii, SaveAscii, LoadAscii},
+    /*  8 COSSAP single         */ {LoadAscii, SaveAscii, LoadAscii},
+    /*  9 COSSAP mixed          */ {LoadAscii, SaveAscii, LoadAscii},
+    /* 10 SPW ASCII single      */ {LoadAscii, SaveAscii, LoadAscii},
+    /* 11 SPW ASCII mixed       */ {LoadAscii, SaveAscii, LoadAscii},
     /* 12 SPW binary mixed      */ {LoadAdsSpwBin, oneFile<SaveSPWBin>, LoadAdsSpwBin},
-    /* 13 ADS ASCII single      */ {nullptr, nullptr, nullptr},
+    /* 13 ADS ASCII single      */ {LoadAscii, SaveAscii, LoadAscii},
     /* 14 WAV single            */ {nullptr, nullptr, nullptr},
     /* 15 WAV mixed             */ {nullptr, nullptr, nullptr},
-    /* 16 Simkit                */ {nullptr, nullptr, nullptr},
+    /* 16 Simkit                */ {LoadAscii, SaveAscii, LoadAscii},
     /* 17 DAB-V1                */ {LoadDAB, oneFile<SaveDAB>, LoadDAB},
     /* 18 IQW interleaved       */ {LoadIQW, oneFile<SaveIQW>, LoadIQW},
     /* 19 IQW block             */ {LoadIQWBlk, oneFile<SaveIQWBlk>, LoadIQWBlk},
@@ -95,13 +96,13 @@ const FmtFn fmtTab[FMT_CODES] = {
     /* 23 Wavesmith IBN         */ {LoadIbn, oneFile<SaveIBN>, LoadIbn},
     /* 24 Vantor raw recorder   */ {nullptr, nullptr, nullptr},
     /* 25 WV waveform           */ {nullptr, nullptr, nullptr},
-    /* 26 ADS ASCII time domain */ {nullptr, nullptr, nullptr},
+    /* 26 ADS ASCII time domain */ {LoadAscii, nullptr, nullptr},
     /* 27 ADS binary time dom.  */ {LoadAdsBinTim, nullptr, nullptr},
     /* 28 ADS binary single     */ {LoadAdsSpwBin, nullptr, nullptr},
-    /* 29 UInt16                */ {nullptr, nullptr, nullptr},
+    /* 29 UInt16                */ {LoadAscii, nullptr, nullptr},
     /* 30 AWG 2000              */ {LoadAwg2000, nullptr, nullptr},
     /* 31 TDS 5000/6000/7000    */ {LoadTds5000, nullptr, nullptr},
-    /* 32 ASCII mixed no LF     */ {nullptr, nullptr, nullptr},
+    /* 32 ASCII mixed no LF     */ {LoadAscMixNoLF, nullptr, nullptr},
     /* 33 handheld recording    */ {yewFromFile, nullptr, nullptr},
 };
 

@@ -44,6 +44,7 @@ private slots:
     void convertAndInfo();
     void appendWithGuard();
     void saveFailureExitsOne();
+    void twoFileTextType();
 };
 
 void TstCli::initTestCase()
@@ -136,6 +137,23 @@ void TstCli::saveFailureExitsOne()
     Run r = cli({"convert", "--from", "18", path("in.iqw"), "--to", "18", path("no/dir/x.iqw")});
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.contains("File Save Error.") && r.err.contains("status -1"), qPrintable(r.err));
+}
+
+void TstCli::twoFileTextType()
+{
+    // One output name for a two-file type: the Q file is named after it.
+    Run r = cli({"convert", "--from", "18", path("in.iqw"), "--to", "SPW ASCII single", path("t.ascsig"),
+                 "--clock", "1e6"});
+    QCOMPARE(r.code, 0);
+    for (const char* f : {"t.ascsig", "t.q"}) {
+        const QList<QByteArray> lines = readFile(path(f)).split('\n');
+        QCOMPARE(lines.size(), 12 + 5 + 1 + 1);
+        QCOMPARE(lines[6], QByteArray("Sampling Frequency = 1e+06"));
+        QCOMPARE(lines[9], QByteArray("Number of Points = 5"));
+    }
+    r = cli({"convert", "--from", "SPW ASCII single", path("t.ascsig"), path("t.q"), "--to", "asc", path("t.asc")});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(readFile(path("t.asc")).count('\n'), 5);
 }
 
 QTEST_GUILESS_MAIN(TstCli)
