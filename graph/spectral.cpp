@@ -160,8 +160,12 @@ void ToPolarSgl(double re, double im, double* mag, double* phase)
 {
     if (mag)
         *mag = std::sqrt(re * re + im * im);
-    if (phase)
-        *phase = (re == 0 && im == 0) ? 0.0 : std::atan2(im, re) * (180 / pi);
+    if (!phase)
+        return;
+    // 0+0j has no angle: 0 rather than the NaN of 0/0. A negative zero
+    // imaginary part would give -180; the range is kept (-180, 180].
+    const double p = (re == 0 && im == 0) ? 0.0 : std::atan2(im, re) * (180 / pi);
+    *phase = p == -180 ? 180 : p;
 }
 
 void ToPolarArr(const QVector<double>& re, const QVector<double>& im, unsigned long n,
