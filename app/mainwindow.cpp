@@ -89,7 +89,7 @@ MainWindow::MainWindow(QWidget* parent)
     newState = false;
     UpdPnl(loadRec.SrcTab);
 
-    // The symbol server starts listening here.
+    StartServer();
 
     if (!VisaOpenRm())
         Fatal(QStringLiteral("VISA Error!"), QStringLiteral("Please install VISA Runtime driver. Program quits."));
@@ -99,6 +99,7 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    StopServer();
     SetProgress(nullptr);
     SaveIniFile(settingsFolder + kIniName, ana, loadRec, saveRec, tcpPort, connectTo, pos().x(), pos().y());
     VisaCloseRm();

@@ -4,6 +4,8 @@
 
 #include "formats/iqdata.h"
 #include "instrument/anastr.h"
+#include "remote/hvremoteexception.h"
+#include "remote/symbolserver.h"
 #include "progressdialog.h"
 
 #include <QMainWindow>
@@ -17,6 +19,9 @@ class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
+
+signals:
+    void remoteError(HvRemoteException* e);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -47,6 +52,20 @@ private slots:
     void on_IvsQ_clicked();
     void on_GDel_clicked();
 
+    // Symbol server (remote/mainwindow_remote.cpp).
+    void new_connection();
+    void read_connection();
+    void disconnected();
+    void sendToWavesmith(SERVER_MESSAGE_HEADER_TYPE type, float value);
+    void sendServerID();
+    void sendNewState();
+    void sendSymbolrate();
+    void sendSequenceLength();
+    void sendSymbols();
+    void on_ConnectTo_currentIndexChanged(int index);
+    void on_Port_editingFinished();
+    void remoteErrorCalled(HvRemoteException* e);
+
 private:
     // Runs the graph dialog modally on the load record in the given mode.
     void ShowGraph(int mode);
@@ -65,6 +84,11 @@ private:
     // rules arrive with the instrument type table.
     void FillTraceLists();
     void UpdTracePnl();
+
+    // Starts the symbol server on the configured port; stops it before the
+    // records go.
+    void StartServer();
+    void StopServer();
 
     // Seams of the VISA library: initialise it, open and close the default
     // resource manager. False means the program cannot run.
@@ -111,10 +135,11 @@ private:
     IQDatStr saveRec;            // the save settings
     IQDatStr dstRec;             // working record of the save dispatcher
     AnaStr ana;
-    // The symbol server's QTcpServer and client socket join here.
+    SymbolServer* server = nullptr;   // with its one client socket
 
     DialogProgress progress;
     bool busy = false;
 
     friend class WindowTest;
+    friend class WindowRemoteTest;
 };

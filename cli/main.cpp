@@ -4,11 +4,13 @@
 #include "formats/progress.h"
 #include "formats/save.h"
 #include "instrument/anastr.h"
+#include "remote/symbolserver.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSocketNotifier>
 #include <QStringList>
 
 #include <charconv>
@@ -138,6 +140,7 @@ struct Args {
     std::optional<double> clock, reflevel;
     bool json = false, append = false;
     int guard = 0;
+    int port = 1000, connectTo = 1;
     QStringList rest;
 
     static double toDouble(const QString& opt, const QString& v)
@@ -182,6 +185,16 @@ Args parse(const QStringList& a, const QStringList& allowed)
             r.guard = value(i).toInt(&ok);
             if (!ok || r.guard < 0 || r.guard > 99)
                 throw UsageError{QStringLiteral("--guard takes a whole number from 0 to 99")};
+        } else if (s == QLatin1String("--port")) {
+            bool ok = false;
+            r.port = value(i).toInt(&ok);
+            if (!ok || r.port < 0 || r.port > 65535)
+                throw UsageError{QStringLiteral("--port takes a whole number from 0 to 65535")};
+        } else if (s == QLatin1String("--connect-to")) {
+            const QString v = value(i);
+            if (v != QLatin1String("0") && v != QLatin1String("1"))
+                throw UsageError{QStringLiteral("--connect-to takes 0 or 1")};
+            r.connectTo = v.toInt();
         } else {
             target->append(s);
         }
@@ -288,6 +301,60 @@ int cmdConvert(const QStringList& argv)
     return kFail;
 }
 
+// SIGINT/SIGTERM while serving: the handler only writes a byte into a pipe
+// that the event loop watches.
+int quitPipe[2] = {-1, -1};
+
+extern "C" void onQuitSignal(int)
+{
+    char b = 1;
+    ssize_t r = write(quitPipe[1], &b, 1);
+    (void)r;
+}
+
+int cmdServe(const QStringList& argv)
+{
+    Args a = parse(argv, {"--from", "--port", "--connect-to", "--clock"});
+    IQDatStr rec;
+    bindFiles(&rec, a.from, tl, TL_COUNT, "from", false);
+    if (int rc = load(&rec, a))
+        return rc;
+    // State as the window has it after a successful load. The samples never
+    // change while serving, so the replies share them instead of copying.
+    const ServeState st{true, rec.N > 0, rec.N, rec.Clock, a.connectTo};
+    const SymbolData::Ptr data = SymbolData::adopt(&rec);
+
+    SymbolServer srv;
+    srv.setStateSource([st] { return st; });
+    srv.setSymbolSource([data] { return data; });
+    if (!srv.listen(quint16(a.port))) {
+        err(QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(a.port).arg(srv.errorString()));
+        return kFail;
+    }
+    QObject::connect(&srv, &SymbolServer::clientConnected, [] { err(QStringLiteral("client connected")); });
+    QObject::connect(&srv, &SymbolServer::clientDisconnected, [] { err(QStringLiteral("client disconnected")); });
+
+    if (pipe(quitPipe) != 0) {
+        err(QStringLiteral("cannot set up signal handling"));
+        return kFail;
+    }
+    QSocketNotifier quit(quitPipe[0], QSocketNotifier::Read);
+    QObject::connect(&quit, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    std::signal(SIGINT, onQuitSignal);
+    std::signal(SIGTERM, onQuitSignal);
+
+    std::printf("listening on 127.0.0.1:%u\n", unsigned(srv.serverPort()));
+    std::fflush(stdout);
+    int rc = QCoreApplication::exec();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    srv.close();
+    quit.setEnabled(false);
+    ::close(quitPipe[0]);
+    ::close(quitPipe[1]);
+    return rc;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -310,7 +377,9 @@ int main(int argc, char** argv)
             return cmdInfo(args);
         if (cmd == QLatin1String("convert"))
             return cmdConvert(args);
-        if (QStringList{"copy", "serve", "trace", "dir"}.contains(cmd)) {
+        if (cmd == QLatin1String("serve"))
+            return cmdServe(args);
+        if (QStringList{"copy", "trace", "dir"}.contains(cmd)) {
             err(QStringLiteral("%1: not available yet").arg(cmd));
             return kUsage;
         }

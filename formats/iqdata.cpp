@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -93,10 +94,22 @@ int32_t MakeIQArr(IQDatStr* rec, uint64_t count)
     return ST_OK;
 }
 
+namespace {
+std::atomic<ArrayReleaseHook> releaseHook{nullptr};
+}
+
+void SetArrayReleaseHook(ArrayReleaseHook hook)
+{
+    releaseHook = hook;
+}
+
 void FreeArr(IQDatStr* rec)
 {
-    delete[] rec->I;
-    delete[] rec->Q;
+    ArrayReleaseHook hook = releaseHook;
+    if (!(rec->I && hook && hook(rec->I, rec->Q))) {
+        delete[] rec->I;
+        delete[] rec->Q;
+    }
     rec->I = nullptr;
     rec->Q = nullptr;
 }

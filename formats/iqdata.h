@@ -65,6 +65,15 @@ extern volatile signed char BrkFlg;
 int32_t LoadDatFile(IQDatStr* rec);
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count);
 void FreeArr(IQDatStr* rec);
+
+// Sample arrays may still be read after their record lets them go (a
+// symbols reply going out over the network shares the load record's arrays
+// instead of copying them). FreeArr offers the arrays to this hook first;
+// it returns true when it took both over and frees them itself later. For
+// the same reason the samples of a record are never rewritten in place: new
+// data (a load, a trace) always comes in fresh arrays from MakeIQArr.
+using ArrayReleaseHook = bool (*)(float* i, float* q);
+void SetArrayReleaseHook(ArrayReleaseHook hook);
 uint64_t MaxMin1D(const float* v, uint64_t n, float* max, uint64_t* maxIdx,
                   float* min, uint64_t* minIdx);
 int32_t EscPressed(uint64_t index);

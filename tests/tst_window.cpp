@@ -6,6 +6,7 @@
 #include "app/prompts.h"
 #include "formats/catalogue.h"
 #include "formats/fileio.h"
+#include "remote/windowremote.h"
 #include "guitest.h"
 #include "ui_mainwindow.h"
 
@@ -147,6 +148,8 @@ private slots:
         QCoreApplication::setApplicationName(QStringLiteral("OrvexMc"));
         iniPath = home.path() + QStringLiteral("/Halvard/OrvexMc/Orvex.ini");
         SetPrompts(&ask);
+        // These windows never need the symbol server's port.
+        SetWindowServerListens(false);
         kIqwLoad = TypeIndex(tl, TL_COUNT, "IQW mixed, iqiqiq....iq");
         kIqwSave = TypeIndex(ts, TS_COUNT, "IQW mixed, iqiqiq....iq");
         QVERIFY(kIqwLoad >= 0 && kIqwSave >= 0);

@@ -1,0 +1,181 @@
+// The symbol server: a loopback TCP server from which the signal-generation
+// software fetches the server name, the new-state flag, the sequence length,
+// the symbol rate and the samples in memory. The window and orvex-cli serve
+// both run this one class; they only tell it where the state and the
+// samples come from.
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QTcpServer;
+class QTcpSocket;
+struct IQDatStr;
+struct SymbolPin;
+
+// Opens every reply (int32, little-endian).
+enum SERVER_MESSAGE_HEADER_TYPE : int32_t {
+    MSG_SYMBOLRATE = 0,  // float: sample rate in Hz
+    MSG_SEQLENGTH = 1,   // float: sample count
+    MSG_SYMBOLS = 2,     // the I/Q samples, interleaved float32
+    MSG_NEWSTATE = 3,    // float: 1.0 when the data or a setting changed
+    MSG_SERVERID = 4,    // 96 bytes: program name, zero padded
+};
+
+constexpr int kServerIdBytes = 100;
+constexpr int kSymbolPiece = 64000;   // bytes handed to the socket per write
+
+// Recognised requests, in the order they are tested: "GetSymbolRate" must be
+// tried before its prefix "GetSymbol".
+enum class Request { None, ServerID, NewState, SequenceLength, SymbolRate, Symbol };
+
+// The 8-byte value reply and the 100-byte identification.
+QByteArray ValueReply(SERVER_MESSAGE_HEADER_TYPE type, float value);
+QByteArray ServerIdReply();
+
+// Splits the byte stream from the client into requests. TCP keeps no write
+// boundaries, so every keyword found in the stream is a request; bytes that
+// do not begin a keyword are skipped. Comparison is case-sensitive.
+class RequestScanner {
+public:
+    // Appends received bytes. A keyword cut at the end of the data is kept
+    // until the next call completes or refutes it.
+    void feed(const QByteArray& bytes);
+    // The next complete request, or Request::None when the data held so far
+    // contains no more.
+    Request next();
+    int pending() const { return int(buf_.size() - pos_); }
+    void clear();
+
+private:
+    QByteArray buf_;
+    int pos_ = 0;
+};
+
+// The samples of one symbols reply. Immutable and shared by pointer, so a
+// reply still going out keeps consistent samples while the record is
+// reloaded or freed: it either owns a copy, or it borrows the record's own
+// arrays and takes them over when the record frees them (FreeArr).
+class SymbolData {
+public:
+    using Ptr = std::shared_ptr<const SymbolData>;
+
+    // Copies n samples; null when the memory for the copy is not available.
+    static Ptr copyOf(const float* i, const float* q, uint64_t n);
+    // Takes the record's arrays over; the record is left without arrays.
+    static Ptr adopt(IQDatStr* rec);
+    // Shares the record's arrays without copying. Valid as long as the
+    // samples are only ever replaced through MakeIQArr/FreeArr, never
+    // changed in place.
+    static Ptr borrow(const IQDatStr& rec);
+
+    SymbolData(const SymbolData&) = delete;
+    SymbolData& operator=(const SymbolData&) = delete;
+    ~SymbolData();
+
+    uint64_t n() const { return n_; }
+    // Bytes of the symbols reply: 4 + 8n.
+    uint64_t replyBytes() const { return 4 + 8 * n_; }
+    // Writes bytes [offset, offset + len) of the symbols reply to out.
+    void fill(uint64_t offset, uint8_t* out, size_t len) const;
+
+private:
+    SymbolData() = default;
+    float* i_ = nullptr;
+    float* q_ = nullptr;
+    uint64_t n_ = 0;
+    bool owns_ = false;     // delete the arrays with this object
+    SymbolPin* pin_ = nullptr;  // borrowed arrays
+};
+
+// What the replies report, asked for at the moment a reply is made.
+struct ServeState {
+    bool newState = false;    // data or settings changed
+    bool dataValid = false;   // samples in memory may be served
+    uint64_t n = 0;           // sample count of the load record
+    double clock = 0;         // sample rate in Hz
+    int connectTo = 1;        // 1: the new-state answer carries the symbols
+};
+
+class SymbolServer : public QObject {
+    Q_OBJECT
+public:
+    using StateFn = std::function<ServeState()>;
+    using DataFn = std::function<SymbolData::Ptr()>;
+
+    explicit SymbolServer(QObject* parent = nullptr);
+    ~SymbolServer() override;
+
+    // The state is asked for at every reply; the samples only when a symbols
+    // reply is actually made.
+    void setStateSource(StateFn fn) { state_ = std::move(fn); }
+    void setSymbolSource(DataFn fn) { data_ = std::move(fn); }
+
+    // Listens on the loopback address only. Port 0 lets the system choose.
+    bool listen(quint16 port);
+    void close();
+    bool isListening() const;
+    quint16 serverPort() const;
+    QHostAddress serverAddress() const;
+    QString errorString() const;
+    bool hasClient() const { return client_ != nullptr; }
+
+    // Replies to the current client; without a client they do nothing. They
+    // go out in the order made, a symbols reply in 64000-byte pieces written
+    // as the socket drains.
+    void sendToWavesmith(SERVER_MESSAGE_HEADER_TYPE type, float value);
+    void sendServerID();
+    void sendNewState();
+    void sendSymbolrate();
+    void sendSequenceLength();
+    void sendSymbols();
+
+    // Bytes made but not yet taken by the operating system.
+    qint64 backlog() const;
+
+signals:
+    void clientConnected();
+    void clientDisconnected();
+    void requestReceived(Request request);
+    // One piece of a symbols reply was handed to the socket.
+    void symbolPiece(qint64 bytes);
+
+private slots:
+    void new_connection();
+    void read_connection();
+    void disconnected();
+    void pump();
+
+private:
+    struct Job {
+        QByteArray bytes;         // a small reply, or
+        SymbolData::Ptr data;     // a symbols reply being cut into pieces
+        uint64_t offset = 0;
+        uint64_t total = 0;
+    };
+    ServeState state() const;
+    void queue(QByteArray bytes);
+    void answer(Request r);
+    void dropClient();
+    qint64 sendDirect(const uint8_t* data, size_t len);
+
+    QTcpServer* server_ = nullptr;
+    QTcpSocket* client_ = nullptr;
+    StateFn state_;
+    DataFn data_;
+    RequestScanner scanner_;
+    std::deque<Job> jobs_;
+    std::vector<uint8_t> piece_;
+    bool pumping_ = false;
+    bool repump_ = false;
+};
+
+Q_DECLARE_METATYPE(Request)

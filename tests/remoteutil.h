@@ -1,0 +1,117 @@
+// Helpers for tests that talk to the symbol server over loopback: the
+// expected wire bytes, built independently of the server's own code, and a
+// client that waits on the event loop instead of sleeping.
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace remoteutil {
+
+inline QByteArray le32(int32_t v)
+{
+    QByteArray b(4, '\0');
+    for (int k = 0; k < 4; ++k)
+        b[k] = char(uint32_t(v) >> (8 * k));
+    return b;
+}
+
+inline QByteArray lef(float f)
+{
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return le32(int32_t(u));
+}
+
+inline QByteArray value(int32_t type, float v) { return le32(type) + lef(v); }
+
+inline QByteArray symbols(const std::vector<float>& i, const std::vector<float>& q)
+{
+    QByteArray b = le32(2);
+    b.resize(int(4 + 8 * i.size()));
+    char* p = b.data() + 4;
+    for (size_t k = 0; k < i.size(); ++k, p += 8) {
+        uint32_t u, v;
+        std::memcpy(&u, &i[k], 4);
+        std::memcpy(&v, &q[k], 4);
+        for (int j = 0; j < 4; ++j) {
+            p[j] = char(u >> (8 * j));
+            p[4 + j] = char(v >> (8 * j));
+        }
+    }
+    return b;
+}
+
+inline QByteArray serverId()
+{
+    QByteArray b = le32(4) + QByteArray("Orvex");
+    b.append(100 - b.size(), '\0');
+    return b;
+}
+
+// Runs the event loop until cond() holds or ms pass. Wakes on every event,
+// so a condition is seen as soon as the event that makes it true is handled.
+template <class Cond>
+bool waitFor(Cond cond, int ms = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    QTimer tick;
+    tick.start(20);
+    while (!cond()) {
+        if (t.elapsed() >= ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+class Client {
+public:
+    explicit Client(quint16 port, qint64 readBuffer = 0)
+    {
+        sock.setReadBufferSize(readBuffer);
+        sock.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool connected()
+    {
+        return waitFor([&] { return sock.state() == QAbstractSocket::ConnectedState; });
+    }
+    void send(const QByteArray& b) { sock.write(b); }
+    // Exactly n bytes, or fewer when they do not come in time.
+    QByteArray take(qint64 n, int ms = 20000)
+    {
+        QByteArray out;
+        out.reserve(int(n));
+        // read(n) would reserve n bytes on every call, however few arrived.
+        auto drain = [&] { out += sock.read(std::min(n - out.size(), sock.bytesAvailable())); };
+        waitFor([&] {
+            drain();
+            return out.size() >= n || sock.state() == QAbstractSocket::UnconnectedState;
+        }, ms);
+        drain();
+        return out;
+    }
+    QTcpSocket sock;
+};
+
+// A port nobody listens on right now, chosen by the system.
+inline quint16 freePort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+} // namespace remoteutil
