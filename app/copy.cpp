@@ -1,7 +1,7 @@
 #include "copy.h"
+#include "formats/stream.h"
 
-int32_t CopyIQ(IQDatStr*, const QString&, int32_t)
+int32_t CopyIQ(IQDatStr* rec, const QString& dest, int32_t destCode)
 {
-    SetDetail(QStringLiteral("The streaming conversion is not available in this build."));
-    return ST_UNSUPP;
+    return CopyDatFile(rec, dest, destCode);
 }

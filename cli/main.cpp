@@ -3,6 +3,7 @@
 #include "formats/iqdata.h"
 #include "formats/progress.h"
 #include "formats/save.h"
+#include "formats/stream.h"
 #include "instrument/anastr.h"
 #include "remote/symbolserver.h"
 
@@ -43,6 +44,17 @@ struct UsageError {
 void err(const QString& s)
 {
     std::fprintf(stderr, "orvex-cli: %s\n", s.toLocal8Bit().constData());
+}
+
+// One line on stderr for a failed operation: the window's message, the
+// status code and the reason where one is known. A cancel is no error to
+// explain, but it is not a success either.
+int failed(int32_t st, const QString& message)
+{
+    const QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : message;
+    const QString detail = LastDetail();
+    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
+    return kFail;
 }
 
 // A progress line on stderr, shown only when a person is watching.
@@ -205,25 +217,25 @@ Args parse(const QStringList& a, const QStringList& allowed)
 }
 
 // Fills the record's type and file names from "TYPE FILE [QFILE]".
-void bindFiles(IQDatStr* rec, const QStringList& spec, const TypStr* list, int count,
+void bindFiles(IQDatStr* rec, const QStringList& files, const TypStr* list, int count,
                const char* what, bool deriveQ)
 {
-    if (spec.size() < 2)
+    if (files.size() < 2)
         throw UsageError{QStringLiteral("--%1 needs a TYPE and a file").arg(what)};
-    rec->Typ = resolveType(spec[0], list, count, what);
+    rec->Typ = resolveType(files[0], list, count, what);
     const TypStr& t = list[rec->Typ];
-    rec->FileI = spec[1];
+    rec->FileI = files[1];
     rec->FileQ.clear();
-    if (spec.size() > 3)
+    if (files.size() > 3)
         throw UsageError{QStringLiteral("--%1 takes at most two files").arg(what)};
     if (t.Files == 2) {
-        if (spec.size() == 3)
-            rec->FileQ = spec[2];
+        if (files.size() == 3)
+            rec->FileQ = files[2];
         else if (deriveQ)
-            rec->FileQ = QNameFor(spec[1]);
+            rec->FileQ = QNameFor(files[1]);
         else
             throw UsageError{QStringLiteral("\"%1\" keeps I and Q in two files: give both").arg(t.Name)};
-    } else if (spec.size() == 3) {
+    } else if (files.size() == 3) {
         throw UsageError{QStringLiteral("\"%1\" keeps I and Q in one file").arg(t.Name)};
     }
 }
@@ -237,10 +249,7 @@ int load(IQDatStr* rec, const Args& a)
     int32_t st = LoadDatFile(rec);
     if (st == ST_OK)
         return 0;
-    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : LoadErrorText(st, rec->FileI);
-    QString detail = LastDetail();
-    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
-    return kFail;
+    return failed(st, LoadErrorText(st, rec->FileI));
 }
 
 int cmdTypes()
@@ -295,10 +304,7 @@ int cmdConvert(const QStringList& argv)
     FreeArr(&dat);
     if (st == ST_OK)
         return 0;
-    QString msg = st == ST_CANCEL ? QStringLiteral("Cancelled.") : SaveErrorText(st, a.append);
-    QString detail = LastDetail();
-    err(QStringLiteral("%1 (status %2)%3").arg(msg).arg(st).arg(detail.isEmpty() ? QString() : ": " + detail));
-    return kFail;
+    return failed(st, SaveErrorText(st, a.append));
 }
 
 // SIGINT/SIGTERM while serving: the handler only writes a byte into a pipe
@@ -355,6 +361,24 @@ int cmdServe(const QStringList& argv)
     return rc;
 }
 
+// Copy IQ: the streaming conversion, with the panel values put into the
+// load record first exactly as the window's button does.
+int cmdCopy(const QStringList& argv)
+{
+    Args a = parse(argv, {"--from", "--to", "--clock", "--reflevel"});
+    IQDatStr rec;
+    bindFiles(&rec, a.from, tl, TL_COUNT, "from", false);
+    if (a.to.size() != 2)
+        throw UsageError{QStringLiteral("--to needs a TYPE and one file")};
+    const int to = resolveType(a.to[0], ts, TS_COUNT, "to");
+    rec.Clock = a.clock.value_or(1e8);
+    rec.RefLev = float(a.reflevel.value_or(0.0));
+    const int32_t st = CopyDatFile(&rec, a.to[1], ts[to].Code);
+    if (st == ST_OK)
+        return 0;
+    return failed(st, LoadErrorText(st, rec.FileI));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -379,7 +403,9 @@ int main(int argc, char** argv)
             return cmdConvert(args);
         if (cmd == QLatin1String("serve"))
             return cmdServe(args);
-        if (QStringList{"copy", "trace", "dir"}.contains(cmd)) {
+        if (cmd == QLatin1String("copy"))
+            return cmdCopy(args);
+        if (QStringList{"trace", "dir"}.contains(cmd)) {
             err(QStringLiteral("%1: not available yet").arg(cmd));
             return kUsage;
         }

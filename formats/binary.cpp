@@ -19,17 +19,9 @@ constexpr uint64_t kPts = 250000;
 const QString kReading = QStringLiteral("Reading IQ values...");
 const QString kWriting = QStringLiteral("Writing IQ values...");
 
-// Sets the failure detail and returns the status, so that the checks read
-// as one line each.
-int32_t fail(int32_t st, const QString& why)
-{
-    SetDetail(why);
-    return st;
-}
-
 int32_t tooShort(int32_t st, const QString& file, uint64_t need, int64_t have)
 {
-    return fail(st, QStringLiteral("%1 announces %2 data bytes but holds %3.")
+    return FailWith(st, QStringLiteral("%1 announces %2 data bytes but holds %3.")
                         .arg(file).arg(need).arg(have < 0 ? 0 : have));
 }
 
@@ -50,7 +42,7 @@ int32_t readPoints(io::Reader& r, uint64_t n, size_t size, int32_t ioErr, Dec de
             return ST_CANCEL;
         uint64_t k = std::min(n - i, kPts);
         if (!r.readFull(buf.data(), size_t(k) * size))
-            return fail(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+            return FailWith(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
         dec(buf.data(), i, k);
         i += k;
     }
@@ -65,7 +57,7 @@ int32_t readFloats(io::Reader& r, float* dst, uint64_t n, int32_t ioErr)
             return ST_CANCEL;
         uint64_t k = std::min(n - i, 2 * kPts);
         if (!r.readFull(dst + i, size_t(k) * 4))
-            return fail(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+            return FailWith(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
 #if Q_BYTE_ORDER != Q_LITTLE_ENDIAN
         for (uint64_t j = i; j < i + k; ++j)
             dst[j] = io::lef32(reinterpret_cast<const uint8_t*>(dst + j));
@@ -107,26 +99,14 @@ int32_t finish(io::Writer& w, int32_t st)
 int32_t openOut(io::Writer& w, const QString& file)
 {
     if (!w.open())
-        return fail(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
+        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
     return ST_OK;
-}
-
-// The common tail of every reader: the flag is cleared once the file was
-// opened, and a failed read leaves no arrays.
-int32_t done(IQDatStr* rec, int32_t st)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        FreeArr(rec);
-        rec->N = 0;
-    }
-    return st;
 }
 
 int32_t openIn(io::Reader& r, const QString& file, int32_t st)
 {
     if (!r.open(file))
-        return fail(st, QStringLiteral("%1 cannot be opened.").arg(file));
+        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
     return ST_OK;
 }
 
@@ -139,7 +119,7 @@ int32_t loadIqw(IQDatStr* rec, bool block)
     ProgressScope ps(kReading, n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
-        return done(rec, st);
+        return LoadDone(rec, st);
     rec->N = n;
     if (block) {
         st = readFloats(r, rec->I, n, ST_FILE1);
@@ -153,7 +133,7 @@ int32_t loadIqw(IQDatStr* rec, bool block)
             }
         });
     }
-    return done(rec, st);
+    return LoadDone(rec, st);
 }
 
 // SPW and ADS binary headers: "key = value" lines up to a data marker.
@@ -162,7 +142,7 @@ int32_t readSpwHeader(io::Reader& r, const QByteArray& marker, IQDatStr* rec, bo
     for (;;) {
         QByteArray line = r.readLine(100);
         if (line.isEmpty())
-            return fail(ST_FILE1, QStringLiteral("%1 has no \"%2\" line.")
+            return FailWith(ST_FILE1, QStringLiteral("%1 has no \"%2\" line.")
                                       .arg(r.file().fileName(), QString(marker).trimmed()));
         if (line == marker)
             return ST_OK;
@@ -181,7 +161,7 @@ int32_t readSpwHeader(io::Reader& r, const QByteArray& marker, IQDatStr* rec, bo
             bool ok = false;
             qulonglong n = value.toULongLong(&ok);
             if (!ok)
-                return fail(ST_FILE1, QStringLiteral("The point count \"%1\" is not a number.")
+                return FailWith(ST_FILE1, QStringLiteral("The point count \"%1\" is not a number.")
                                           .arg(QString(value)));
             rec->N = n;
         }
@@ -197,7 +177,7 @@ int32_t readTimHeader(io::Reader& r, int32_t err, int32_t* count)
     r.readLine(100);
     QByteArray fourth = r.readLine(200);
     if (fourth.isEmpty())
-        return fail(err, QStringLiteral("%1 has no complete header.").arg(r.file().fileName()));
+        return FailWith(err, QStringLiteral("%1 has no complete header.").arg(r.file().fileName()));
     QList<QByteArray> pieces = second.split(' ');
     *count = pieces.size() > 3 ? int32_t(pieces[3].trimmed().toUInt()) : 0;
     return ST_OK;
@@ -225,7 +205,7 @@ int32_t parseAwg(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
     w->add = -0.5;
     w->bigUnsigned = true;
     if (w->count < 0)
-        return fail(err, QStringLiteral("%1 announces %2 points.").arg(name).arg(w->count));
+        return FailWith(err, QStringLiteral("%1 announces %2 points.").arg(name).arg(w->count));
     return ST_OK;
 }
 
@@ -239,10 +219,10 @@ int32_t parseTds(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
     w->mul = io::lef64(h + 176);
     w->add = io::lef64(h + 184);
     if (perPoint <= 0)
-        return fail(err, QStringLiteral("%1 gives %2 bytes per point.").arg(name).arg(perPoint));
+        return FailWith(err, QStringLiteral("%1 gives %2 bytes per point.").arg(name).arg(perPoint));
     w->count = (bytes + 7 - w->first) / perPoint;
     if (w->count < 0 || w->first < 0)
-        return fail(err, QStringLiteral("%1 announces %2 points from byte %3.").arg(name).arg(w->count).arg(w->first));
+        return FailWith(err, QStringLiteral("%1 announces %2 points from byte %3.").arg(name).arg(w->count).arg(w->first));
     return ST_OK;
 }
 
@@ -263,7 +243,7 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
         uint8_t h[HeaderSize];
         Wfm w;
         if (!r.readFull(h, sizeof h))
-            st = fail(err, QStringLiteral("%1 is shorter than its header.").arg(name));
+            st = FailWith(err, QStringLiteral("%1 is shorter than its header.").arg(name));
         else
             st = parse(h, name, err, &w);
         if (st != ST_OK)
@@ -279,7 +259,7 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
             rec->N = uint64_t(w.count);
             std::fill(rec->Q, rec->Q + rec->N, 0.0f);
         } else if (uint64_t(w.count) != rec->N) {
-            st = fail(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
+            st = FailWith(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
                                      .arg(rec->N).arg(w.count));
             break;
         }
@@ -291,7 +271,7 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
             }
         });
     }
-    return done(rec, st);
+    return LoadDone(rec, st);
 }
 
 } // namespace
@@ -306,7 +286,7 @@ int32_t LoadIbn(IQDatStr* rec)
         return st;
     uint8_t header[40];
     r.read(header, sizeof header);
-    return done(rec, fail(ST_REFUSED, QString()));
+    return LoadDone(rec, FailWith(ST_REFUSED, QString()));
 }
 
 int32_t LoadAdsSpwBin(IQDatStr* rec)
@@ -318,21 +298,21 @@ int32_t LoadAdsSpwBin(IQDatStr* rec)
     rec->N = 0;
     int32_t st = readSpwHeader(ri, twoFiles ? "$DATA\n" : "$DATA BINARY\n", rec, true);
     if (st != ST_OK)
-        return done(rec, st);
+        return LoadDone(rec, st);
     const uint64_t n = rec->N;
     if (!holds(ri, n, twoFiles ? 8 : 16))
-        return done(rec, tooShort(ST_FILE1, rec->FileI, n * (twoFiles ? 8 : 16), ri.left()));
+        return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, n * (twoFiles ? 8 : 16), ri.left()));
     if (twoFiles) {
         if ((st = openIn(rq, rec->FileQ, ST_FILE2)))
-            return done(rec, st);
+            return LoadDone(rec, st);
         if ((st = readSpwHeader(rq, "$DATA\n", rec, false)))
-            return done(rec, st);
+            return LoadDone(rec, st);
         if (!holds(rq, n, 8))
-            return done(rec, tooShort(ST_FILE2, rec->FileQ, n * 8, rq.left()));
+            return LoadDone(rec, tooShort(ST_FILE2, rec->FileQ, n * 8, rq.left()));
     }
     ProgressScope ps(kReading, n);
     if ((st = MakeIQArr(rec, n)))
-        return done(rec, st);
+        return LoadDone(rec, st);
     if (!twoFiles) {
         st = readPoints(ri, n, 16, ST_FILE1, [rec](const uint8_t* b, uint64_t i, uint64_t k) {
             for (uint64_t j = 0; j < k; ++j, b += 16) {
@@ -340,7 +320,7 @@ int32_t LoadAdsSpwBin(IQDatStr* rec)
                 rec->Q[i + j] = float(io::lef64(b + 8));
             }
         });
-        return done(rec, st);
+        return LoadDone(rec, st);
     }
     for (auto [r, dst, err] : {std::tuple{&ri, rec->I, ST_FILE1}, std::tuple{&rq, rec->Q, ST_FILE2}}) {
         st = readPoints(*r, n, 8, err, [dst = dst](const uint8_t* b, uint64_t i, uint64_t k) {
@@ -350,7 +330,7 @@ int32_t LoadAdsSpwBin(IQDatStr* rec)
         if (st != ST_OK)
             break;
     }
-    return done(rec, st);
+    return LoadDone(rec, st);
 }
 
 int32_t LoadAdsBinTim(IQDatStr* rec)
@@ -365,17 +345,17 @@ int32_t LoadAdsBinTim(IQDatStr* rec)
     if (st == ST_OK)
         st = readTimHeader(rq, ST_FILE2, &nq);
     if (st != ST_OK)
-        return done(rec, st);
+        return LoadDone(rec, st);
     const int32_t n = std::min(ni, nq);
     if (n < 0)
-        return done(rec, fail(ST_FILE1, QStringLiteral("The point count %1 is negative.").arg(n)));
+        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("The point count %1 is negative.").arg(n)));
     if (!holds(ri, uint64_t(n), 16))
-        return done(rec, tooShort(ST_FILE1, rec->FileI, uint64_t(n) * 16, ri.left()));
+        return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, uint64_t(n) * 16, ri.left()));
     if (!holds(rq, uint64_t(n), 16))
-        return done(rec, tooShort(ST_FILE2, rec->FileQ, uint64_t(n) * 16, rq.left()));
+        return LoadDone(rec, tooShort(ST_FILE2, rec->FileQ, uint64_t(n) * 16, rq.left()));
     ProgressScope ps(kReading, uint64_t(n));
     if ((st = MakeIQArr(rec, uint64_t(n))))
-        return done(rec, st);
+        return LoadDone(rec, st);
     rec->N = uint64_t(n);
     for (auto [r, dst, err] : {std::tuple{&ri, rec->I, ST_FILE1}, std::tuple{&rq, rec->Q, ST_FILE2}}) {
         // Each point is a time stamp (dropped) and a value.
@@ -386,7 +366,7 @@ int32_t LoadAdsBinTim(IQDatStr* rec)
         if (st != ST_OK)
             break;
     }
-    return done(rec, st);
+    return LoadDone(rec, st);
 }
 
 int32_t LoadAwg2000(IQDatStr* rec) { return loadWfmPair<kAwgHeader>(rec, parseAwg); }
@@ -402,13 +382,13 @@ int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
         return st;
     uint8_t h[84];
     if (!r.readFull(h, sizeof h))
-        return done(rec, fail(ST_FILE1, QStringLiteral("%1 is shorter than its header.").arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 is shorter than its header.").arg(rec->FileI)));
     rec->Clock = int32_t(io::le32(h + 32));
     if (countFromFile)
         rec->N = io::le64(h + 64);
     const uint64_t n = rec->N;
     if (!holds(r, n, 4))
-        return done(rec, tooShort(ST_FILE1, rec->FileI, n * 4, r.left()));
+        return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, n * 4, r.left()));
     ProgressScope ps(kReading, n);
     int32_t st = MakeIQArr(rec, n);
     if (st == ST_OK)
@@ -418,7 +398,7 @@ int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
                 rec->Q[i + j] = float(int16_t(io::le16(b + 2)));
             }
         });
-    return done(rec, st);
+    return LoadDone(rec, st);
 }
 
 int32_t SaveIQW(IQDatStr rec, const QString& file)

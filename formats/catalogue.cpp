@@ -3,6 +3,9 @@
 #include "hexdab.h"
 #include "matfile.h"
 #include "text.h"
+#include "vantor.h"
+#include "wav.h"
+#include "wv.h"
 
 const TypStr tl[TL_COUNT + 1] = {
     {"Matlab ASCII single", 2, "*.dat", "*.dat", 0},
@@ -64,6 +67,20 @@ int32_t twoFiles(IQDatStr rec, int32_t, const QString& fileI, const QString& fil
 
 int32_t yewFromFile(IQDatStr* rec) { return LoadYew(rec, 1); }
 
+// Block functions of the types without a WAV sample format code.
+template <int32_t (*F)(IQDatStr*, io::Reader*, bool, bool)>
+int32_t noFmtOpenR(IQDatStr* rec, io::Reader* in, uint16_t* fmt, bool findRange, bool findPower)
+{
+    *fmt = 0;
+    return F(rec, in, findRange, findPower);
+}
+
+template <int32_t (*F)(IQDatStr*, io::Reader*, uint64_t)>
+int32_t noFmtRead(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t)
+{
+    return F(rec, in, n);
+}
+
 } // namespace
 
 // Indexed by format code. Rows left null are types whose functions have not
@@ -83,8 +100,9 @@ const FmtFn fmtTab[FMT_CODES] = {
     /* 11 SPW ASCII mixed       */ {LoadAscii, SaveAscii, LoadAscii},
     /* 12 SPW binary mixed      */ {LoadAdsSpwBin, oneFile<SaveSPWBin>, LoadAdsSpwBin},
     /* 13 ADS ASCII single      */ {LoadAscii, SaveAscii, LoadAscii},
-    /* 14 WAV single            */ {nullptr, nullptr, nullptr},
-    /* 15 WAV mixed             */ {nullptr, nullptr, nullptr},
+    /* 14 WAV single            */ {LoadWavMono, twoFiles<SaveWavMono>, LoadWavMono},
+    /* 15 WAV mixed             */ {LoadWavStereo, oneFile<SaveWav>, LoadWavStereo,
+                                    {OpenR_WavStereo, Read_WavStereo, OpenW_WavStereo, Writ_WavStereo, false, nullptr}},
     /* 16 Simkit                */ {LoadAscii, SaveAscii, LoadAscii},
     /* 17 DAB-V1                */ {LoadDAB, oneFile<SaveDAB>, LoadDAB},
     /* 18 IQW interleaved       */ {LoadIQW, oneFile<SaveIQW>, LoadIQW},
@@ -94,8 +112,13 @@ const FmtFn fmtTab[FMT_CODES] = {
     /* 22 Hex 17-bit            */ {LoadHex17Mix, oneFile<SaveHex17Mix>, LoadHex17Mix},
     // The IBN reader refuses every file, so append answers ST_REFUSED.
     /* 23 Wavesmith IBN         */ {LoadIbn, oneFile<SaveIBN>, LoadIbn},
-    /* 24 Vantor raw recorder   */ {nullptr, nullptr, nullptr},
-    /* 25 WV waveform           */ {nullptr, nullptr, nullptr},
+    // Append reads the existing file back whole and rewrites it, as for WAV.
+    /* 24 Vantor raw recorder   */ {LoadVantorRaw, oneFile<SaveVantorRaw>, LoadVantorRaw,
+                                    {noFmtOpenR<OpenR_VantorRaw>, noFmtRead<Read_VantorRaw>, OpenW_VantorRaw,
+                                     Writ_VantorRaw, false, nullptr}},
+    /* 25 WV waveform           */ {LoadHvWv, oneFile<SaveHvWv>, LoadHvWv,
+                                    {noFmtOpenR<OpenR_HvWv>, noFmtRead<ReadShUnion>, OpenW_HvWv, Writ_HvWv,
+                                     true, Tail_HvWv}},
     /* 26 ADS ASCII time domain */ {LoadAscii, nullptr, nullptr},
     /* 27 ADS binary time dom.  */ {LoadAdsBinTim, nullptr, nullptr},
     /* 28 ADS binary single     */ {LoadAdsSpwBin, nullptr, nullptr},

@@ -2,6 +2,7 @@
 // rows to format codes, fmtTab maps format codes to readers and writers.
 #pragma once
 
+#include "blockio.h"
 #include "iqdata.h"
 
 using LoadFn = int32_t (*)(IQDatStr*);
@@ -14,6 +15,7 @@ struct FmtFn {
     LoadFn load;        // LoadDatFile's reader; null: the type cannot be read
     SaveFn save;        // SaveDatFile's writer; null: the type cannot be written
     LoadFn appendLoad;  // reads the destination back for append; null: no append
+    BlockFn block = {}; // streaming copy (Copy IQ); empty: the type does not stream
 };
 
 extern const FmtFn fmtTab[FMT_CODES];

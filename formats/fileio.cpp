@@ -49,8 +49,9 @@ size_t Reader::read(void* dst, size_t n)
     size_t done = 0;
     while (done < n) {
         if (bpos_ == blen_) {
-            // Big reads bypass the buffer: one copy less for bulk sample data.
-            if (n - done >= bcap_) {
+            // Big reads bypass the buffer: one copy less for bulk sample data,
+            // also for the rest of a big read that began inside the buffer.
+            if (n - done >= bcap_ / 2) {
                 qint64 got = f_.read(reinterpret_cast<char*>(out + done), qint64(n - done));
                 if (got <= 0)
                     break;
@@ -119,7 +120,7 @@ void Writer::write(const void* src, size_t n)
     if (!ok_)
         return;
     auto* in = static_cast<const uint8_t*>(src);
-    if (blen_ + n > kChunk) {
+    if (blen_ + n >= kChunk) {
         flush();
         if (n >= kChunk) {
             if (ok_ && f_.write(reinterpret_cast<const char*>(in), qint64(n)) != qint64(n))

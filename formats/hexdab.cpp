@@ -16,22 +16,6 @@ const QString kWriting = QStringLiteral("Writing IQ values...");
 // Samples formatted per write: a multiple of the cancel cadence.
 constexpr uint64_t kBlock = 50000;
 
-int32_t fail(int32_t st, const QString& why)
-{
-    SetDetail(why);
-    return st;
-}
-
-int32_t done(IQDatStr* rec, int32_t st)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        FreeArr(rec);
-        rec->N = 0;
-    }
-    return st;
-}
-
 int32_t finish(io::Writer& w, int32_t st, const QString& file)
 {
     EscFlg = 0;
@@ -39,7 +23,7 @@ int32_t finish(io::Writer& w, int32_t st, const QString& file)
         w.cancel();
         return st;
     }
-    return w.commit() ? ST_OK : fail(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(file));
+    return w.commit() ? ST_OK : FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(file));
 }
 
 // Lines as fgets hands them out through a 100-byte buffer: up to and
@@ -222,7 +206,7 @@ int32_t saveHex(const IQDatStr& rec, const QString& file, int width, Enc enc)
 {
     io::Writer w(file);
     if (!w.open())
-        return fail(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
+        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
     ProgressScope ps(kWriting, rec.N);
     std::vector<char> buf(size_t(std::min(rec.N, kBlock)) * (2 * 8 + 2));
     int32_t st = ST_OK;
@@ -250,24 +234,24 @@ int32_t loadHex(IQDatStr* rec, uint32_t maxCode, Dec dec)
 {
     io::Reader r;
     if (!r.open(rec->FileI))
-        return fail(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(rec->FileI));
+        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(rec->FileI));
     Lines in(r);
     uint64_t n = 0;
     while (in.next())
         if (++n % 25000 == 0 && EscFlg)
-            return done(rec, ST_CANCEL);
+            return LoadDone(rec, ST_CANCEL);
     ProgressScope ps(kReading, n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
-        return done(rec, st);
+        return LoadDone(rec, st);
     rec->N = n;
     if (!in.restart())
-        return done(rec, fail(ST_FILE1, QStringLiteral("%1 cannot be read.").arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 cannot be read.").arg(rec->FileI)));
     for (uint64_t i = 0; i < n; ++i) {
         if ((st = EscPressed(i)))
-            return done(rec, st);
+            return LoadDone(rec, st);
         if (!in.next())
-            return done(rec, fail(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI)));
+            return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI)));
         Part a, b;
         splitLine(in.begin(), in.end(), &a, &b);
         uint32_t c;
@@ -275,7 +259,7 @@ int32_t loadHex(IQDatStr* rec, uint32_t maxCode, Dec dec)
         rec->I[i] = hexCode(a.b, a.e, maxCode, &c) ? dec(c) : 0.0f;
         rec->Q[i] = hexCode(b.b, b.e, maxCode, &c) ? dec(c) : 0.0f;
     }
-    return done(rec, ST_OK);
+    return LoadDone(rec, ST_OK);
 }
 
 QByteArray dabHeader(uint64_t n)
@@ -291,7 +275,7 @@ int32_t readDabBlock(Lines& in, float* dst, uint64_t n, uint64_t base, const QSt
         if (int32_t st = EscPressed(base + i))
             return st;
         if (!in.next())
-            return fail(ST_FILE1, QStringLiteral("%1 ends after %2 of %3 %4 values.")
+            return FailWith(ST_FILE1, QStringLiteral("%1 ends after %2 of %3 %4 values.")
                                       .arg(file).arg(i).arg(n).arg(what));
         dst[i] = QByteArray(in.begin(), int(in.end() - in.begin())).trimmed().toFloat();
     }
@@ -334,7 +318,7 @@ int32_t SaveDAB(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
     if (!w.open())
-        return fail(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
+        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
     ProgressScope ps(kWriting, 2 * rec.N);
     const QByteArray head = dabHeader(rec.N);
     // "%0.7e" is at most "-1.2345678e-308": 15 characters and the line feed.
@@ -365,7 +349,7 @@ int32_t LoadDAB(IQDatStr* rec)
 {
     io::Reader r;
     if (!r.open(rec->FileI))
-        return fail(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(rec->FileI));
+        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(rec->FileI));
     Lines in(r);
     QList<QByteArray> first;
     if (in.next())
@@ -373,26 +357,26 @@ int32_t LoadDAB(IQDatStr* rec)
     bool ok = false;
     const uint64_t n = first.size() > 1 ? first[1].trimmed().toULongLong(&ok) : 0;
     if (!ok)
-        return done(rec, fail(ST_FILE1, QStringLiteral("%1 has no sample count in its first line.")
+        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 has no sample count in its first line.")
                                             .arg(rec->FileI)));
     // Every sample needs an I line and a Q line of at least one byte each:
     // a count the file cannot hold is refused before anything is allocated.
     const uint64_t bytes = uint64_t(std::max<int64_t>(r.size(), 0));
     if (n > bytes / 2)
-        return done(rec, fail(ST_FILE1, QStringLiteral("%1 announces %2 samples but holds only %3 bytes.")
+        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 announces %2 samples but holds only %3 bytes.")
                                             .arg(rec->FileI).arg(n).arg(bytes)));
     ProgressScope ps(kReading, 2 * n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
-        return done(rec, st);
+        return LoadDone(rec, st);
     rec->N = n;
     in.next();
     st = readDabBlock(in, rec->I, n, 0, rec->FileI, "I");
     if (st == ST_OK) {
         if (!in.next() || !in.next())
-            st = fail(ST_FILE1, QStringLiteral("%1 has no Q block.").arg(rec->FileI));
+            st = FailWith(ST_FILE1, QStringLiteral("%1 has no Q block.").arg(rec->FileI));
         else
             st = readDabBlock(in, rec->Q, n, n, rec->FileI, "Q");
     }
-    return done(rec, st);
+    return LoadDone(rec, st);
 }

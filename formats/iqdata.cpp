@@ -20,6 +20,22 @@ QString detail;
 QString LastDetail() { return detail; }
 void SetDetail(const QString& text) { detail = text; }
 
+int32_t FailWith(int32_t st, const QString& why)
+{
+    detail = why;
+    return st;
+}
+
+int32_t LoadDone(IQDatStr* rec, int32_t st)
+{
+    EscFlg = 0;
+    if (st != ST_OK) {
+        FreeArr(rec);
+        rec->N = 0;
+    }
+    return st;
+}
+
 QString LoadErrorText(int32_t status, const QString& fileI)
 {
     if (status == ST_REFUSED)

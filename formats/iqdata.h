@@ -87,6 +87,12 @@ QString Ch2S(const char* text);
 QString LastDetail();
 void SetDetail(const QString& text);
 
+// Sets the failure reason and returns st, so that checks read as one line.
+int32_t FailWith(int32_t st, const QString& why);
+// The tail of every reader: EscFlg is cleared once the file was opened, and
+// a failed load leaves no arrays behind.
+int32_t LoadDone(IQDatStr* rec, int32_t st);
+
 // The messages the window and the command line show for a failed load, save
 // or append.
 QString LoadErrorText(int32_t status, const QString& fileI);

@@ -15,12 +15,6 @@
 
 namespace {
 
-int32_t fail(int32_t st, const QString& why)
-{
-    SetDetail(why);
-    return st;
-}
-
 // The library reports through a log function; by default it prints to
 // stderr. Its last message becomes part of our failure detail instead.
 QString libMessage;
@@ -108,16 +102,16 @@ struct Named {
 int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named> vars, uint64_t n, int32_t err)
 {
     if (n > kMaxMat5)
-        return fail(err, QStringLiteral("%1 samples are more than a MAT-file of version 5 holds per variable (%2).")
+        return FailWith(err, QStringLiteral("%1 samples are more than a MAT-file of version 5 holds per variable (%2).")
                              .arg(n).arg(kMaxMat5));
     quietLibrary();
     if (!tmp.reserve())
-        return fail(err, QStringLiteral("%1 cannot be created.").arg(file));
+        return FailWith(err, QStringLiteral("%1 cannot be created.").arg(file));
     // With an empty header text the library writes a NUL first byte, and
     // other readers then take the file for a version 4 MAT-file.
     mat_t* mat = Mat_CreateVer(nativeName(tmp.name()).constData(), kHeader, MAT_FT_MAT5);
     if (!mat)
-        return fail(err, withLib(QStringLiteral("%1 cannot be created.").arg(file)));
+        return FailWith(err, withLib(QStringLiteral("%1 cannot be created.").arg(file)));
     size_t dims[2] = {1, size_t(n)};
     // The library wants a data pointer even for 1 x 0.
     static float none = 0;
@@ -136,7 +130,7 @@ int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named>
     if (Mat_Close(mat) != 0)
         ok = false;
     if (!ok)
-        return fail(err, withLib(QStringLiteral("%1 cannot be written.").arg(file)));
+        return FailWith(err, withLib(QStringLiteral("%1 cannot be written.").arg(file)));
     return ST_OK;
 }
 
@@ -145,7 +139,7 @@ int32_t commitAll(std::initializer_list<std::pair<TempMat*, int32_t>> temps, std
     auto f = files.begin();
     for (auto [t, err] : temps) {
         if (!t->commit())
-            return fail(err, QStringLiteral("%1 cannot be replaced.").arg(*f));
+            return FailWith(err, QStringLiteral("%1 cannot be replaced.").arg(*f));
         ++f;
     }
     return ST_OK;
@@ -257,18 +251,18 @@ int32_t nextVar(mat_t* mat, const QString& file, const Extent* ext, int64_t file
     out->info.reset(Mat_VarReadNextInfo(mat));
     matvar_t* v = out->info.get();
     if (!v)
-        return fail(err, withLib(QStringLiteral("%1 holds no %2 variable.").arg(file, which)));
+        return FailWith(err, withLib(QStringLiteral("%1 holds no %2 variable.").arg(file, which)));
     const QString name = QString::fromLocal8Bit(v->name ? v->name : "");
     if (v->isComplex)
-        return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 is complex; only real variables can be loaded.")
+        return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 is complex; only real variables can be loaded.")
                              .arg(which, name, file));
     if (!numeric(v->class_type))
-        return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 is a %4 array, not a numeric one.")
+        return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 is a %4 array, not a numeric one.")
                              .arg(which, name, file, className(v->class_type)));
     uint64_t n = 1;
     for (int k = 0; k < v->rank; ++k)
         if (__builtin_mul_overflow(n, uint64_t(v->dims[k]), &n))
-            return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 has impossible dimensions.")
+            return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 has impossible dimensions.")
                                  .arg(which, name, file));
     if (v->rank <= 0)
         n = 0;
@@ -281,7 +275,7 @@ int32_t nextVar(mat_t* mat, const QString& file, const Extent* ext, int64_t file
         room = ext->bytes * 1032;
     }
     if (n > room)
-        return fail(err, QStringLiteral("The %1 variable \"%2\" of %3 announces %4 elements but holds data for %5.")
+        return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 announces %4 elements but holds data for %5.")
                              .arg(which, name, file).arg(n).arg(room));
     out->n = n;
     return ST_OK;
@@ -301,14 +295,14 @@ int32_t readVar(mat_t* mat, matvar_t* v, float* dst, uint64_t n, const QString& 
     if (n == 0)
         return ST_OK;
     if (n > uint64_t(INT_MAX))
-        return fail(err, QStringLiteral("%1 holds more than %2 elements in one variable.").arg(file).arg(INT_MAX));
-    const auto bad = [&] { return fail(err, withLib(QStringLiteral("The data of %1 cannot be read.").arg(file))); };
+        return FailWith(err, QStringLiteral("%1 holds more than %2 elements in one variable.").arg(file).arg(INT_MAX));
+    const auto bad = [&] { return FailWith(err, withLib(QStringLiteral("The data of %1 cannot be read.").arg(file))); };
     if (v->class_type == MAT_C_SINGLE)
         return Mat_VarReadDataLinear(mat, v, dst, 0, 1, int(n)) == 0 ? ST_OK : bad();
     const size_t cs = Mat_SizeOfClass(v->class_type);
     std::unique_ptr<uint8_t[]> tmp(new (std::nothrow) uint8_t[n * cs]);
     if (!tmp)
-        return fail(ST_NOMEM, QStringLiteral("%1 elements of %2 do not fit into memory.").arg(n).arg(file));
+        return FailWith(ST_NOMEM, QStringLiteral("%1 elements of %2 do not fit into memory.").arg(n).arg(file));
     if (Mat_VarReadDataLinear(mat, v, tmp.get(), 0, 1, int(n)) != 0)
         return bad();
     switch (v->class_type) {
@@ -331,21 +325,11 @@ int32_t openMat(const QString& file, int32_t err, MatPtr* out, int64_t* size)
     quietLibrary();
     *size = QFile(file).size();
     if (file.isEmpty() || !QFile::exists(file))
-        return fail(err, QStringLiteral("%1 cannot be opened.").arg(file));
+        return FailWith(err, QStringLiteral("%1 cannot be opened.").arg(file));
     out->reset(Mat_Open(nativeName(file).constData(), MAT_ACC_RDONLY));
     if (!*out)
-        return fail(err, withLib(QStringLiteral("%1 cannot be opened as a MAT-file.").arg(file)));
+        return FailWith(err, withLib(QStringLiteral("%1 cannot be opened as a MAT-file.").arg(file)));
     return ST_OK;
-}
-
-int32_t done(IQDatStr* rec, int32_t st)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        FreeArr(rec);
-        rec->N = 0;
-    }
-    return st;
 }
 
 // Both variables are checked before anything is allocated; the shorter one
@@ -369,7 +353,7 @@ int32_t fill(IQDatStr* rec, mat_t* mi, Var& vi, const QString& fi, mat_t* mq, Va
 int32_t SaveMLabBinSgl(IQDatStr rec, const QString& fileI, const QString& fileQ)
 {
     if (rec.N && (!rec.I || !rec.Q))
-        return fail(ST_FILE1, QStringLiteral("There are no samples to write."));
+        return FailWith(ST_FILE1, QStringLiteral("There are no samples to write."));
     TempMat ti(fileI), tq(fileQ);
     int32_t st = writeMat(ti, fileI, {{"I", rec.I}}, rec.N, ST_FILE1);
     if (st == ST_OK)
@@ -384,7 +368,7 @@ int32_t SaveMLabBinSgl(IQDatStr rec, const QString& fileI, const QString& fileQ)
 int32_t SaveMLabBinMix(IQDatStr rec, const QString& file)
 {
     if (rec.N && (!rec.I || !rec.Q))
-        return fail(ST_FILE1, QStringLiteral("There are no samples to write."));
+        return FailWith(ST_FILE1, QStringLiteral("There are no samples to write."));
     TempMat t(file);
     int32_t st = writeMat(t, file, {{"I", rec.I}, {"Q", rec.Q}}, rec.N, ST_FILE1);
     if (st == ST_OK)
@@ -411,7 +395,7 @@ int32_t LoadMLabBinSgl(IQDatStr* rec)
     }
     if (st == ST_OK)
         st = fill(rec, mi.get(), vi, rec->FileI, mq.get(), vq, rec->FileQ, ST_FILE2);
-    return done(rec, st);
+    return LoadDone(rec, st);
 }
 
 int32_t LoadMLabBinMix(IQDatStr* rec)
@@ -428,5 +412,5 @@ int32_t LoadMLabBinMix(IQDatStr* rec)
     }
     if (st == ST_OK)
         st = fill(rec, m.get(), vi, rec->FileI, m.get(), vq, rec->FileI, ST_FILE2);
-    return done(rec, st);
+    return LoadDone(rec, st);
 }

@@ -25,12 +25,6 @@ constexpr uint64_t kCadence = 25000;
 
 QDateTime fixedNow;
 
-int32_t fail(int32_t st, const QString& why)
-{
-    SetDetail(why);
-    return st;
-}
-
 inline bool isWs(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -242,7 +236,7 @@ struct Scan {
 
 int32_t readFailed(int32_t st, const QString& file)
 {
-    return fail(st, QStringLiteral("%1 cannot be read.").arg(file));
+    return FailWith(st, QStringLiteral("%1 cannot be read.").arg(file));
 }
 
 // First pass: counts the lines and finds the header marker and a trailer, so
@@ -327,7 +321,7 @@ int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, i
             return ST_CANCEL;
         if (!src.next(&b, &e))
             return src.failed() ? readFailed(err, file)
-                                : fail(err, QStringLiteral("%1 changed while it was read.").arg(file));
+                                : FailWith(err, QStringLiteral("%1 changed while it was read.").arg(file));
         switch (kind) {
         case LineKind::Pair: splitPair(b, e, a + i, q + i); break;
         case LineKind::Value: a[i] = text::ParseFloat(b, e); break;
@@ -337,22 +331,10 @@ int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, i
     return src.failed() ? readFailed(err, file) : ST_OK;
 }
 
-// Readers clear the cancel flag once the file was opened and leave no arrays
-// behind on failure.
-int32_t done(IQDatStr* rec, int32_t st)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        FreeArr(rec);
-        rec->N = 0;
-    }
-    return st;
-}
-
 int32_t openIn(Pieces& src, const QString& file, int32_t st)
 {
     if (!src.open(file))
-        return fail(st, QStringLiteral("%1 cannot be opened.").arg(file));
+        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
     return ST_OK;
 }
 
@@ -593,13 +575,13 @@ int32_t SaveAscii(IQDatStr rec, int32_t code, const QString& fileI, const QStrin
     // cannot be created leaves the I file as it was too.
     io::Writer wi(fileI);
     if (!wi.open())
-        return fail(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(fileI));
+        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(fileI));
     std::unique_ptr<io::Writer> wq;
     if (two) {
         wq = std::make_unique<io::Writer>(fileQ);
         if (!wq->open()) {
             wi.cancel();
-            return fail(ST_FILE2, QStringLiteral("%1 cannot be created.").arg(fileQ));
+            return FailWith(ST_FILE2, QStringLiteral("%1 cannot be created.").arg(fileQ));
         }
     }
     ProgressScope ps(kWriting, n);
@@ -613,11 +595,11 @@ int32_t SaveAscii(IQDatStr rec, int32_t code, const QString& fileI, const QStrin
     }
     EscFlg = 0;
     if (st == ST_OK && !wi.ok())
-        st = fail(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
+        st = FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
     if (st == ST_OK && wq && !wq->ok())
-        st = fail(ST_FILE2, QStringLiteral("%1 cannot be written.").arg(fileQ));
+        st = FailWith(ST_FILE2, QStringLiteral("%1 cannot be written.").arg(fileQ));
     if (st == ST_OK && !wi.commit())
-        st = fail(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
+        st = FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
     if (st != ST_OK) {
         wi.cancel();
         if (wq)
@@ -625,7 +607,7 @@ int32_t SaveAscii(IQDatStr rec, int32_t code, const QString& fileI, const QStrin
         return st;
     }
     if (wq && !wq->commit())
-        return fail(ST_FILE2, QStringLiteral("%1 cannot be written; %2 was written.").arg(fileQ, fileI));
+        return FailWith(ST_FILE2, QStringLiteral("%1 cannot be written; %2 was written.").arg(fileQ, fileI));
     return ST_OK;
 }
 
@@ -640,22 +622,22 @@ int32_t LoadAscii(IQDatStr* rec)
     Scan scI, scQ;
     int32_t st = scanLines(si, header, &scI, ST_FILE1, rec->FileI);
     if (st != ST_OK)
-        return done(rec, st);
+        return LoadDone(rec, st);
     const Range rI = dataRange(scI.lines, scI.marker, scI.lastIsEnd);
     uint64_t n = rI.end - rI.first;
     Range rQ{0, 0};
     if (two) {
         if ((st = openIn(sq, rec->FileQ, ST_FILE2)))
-            return done(rec, st);
+            return LoadDone(rec, st);
         if ((st = scanLines(sq, header, &scQ, ST_FILE2, rec->FileQ)))
-            return done(rec, st);
+            return LoadDone(rec, st);
         rQ = dataRange(scQ.lines, scQ.marker, scQ.lastIsEnd);
         // The shorter file decides; the extra lines of the longer are ignored.
         n = std::min(n, rQ.end - rQ.first);
     }
     ProgressScope ps(kReading, n);
     if ((st = MakeIQArr(rec, n)))
-        return done(rec, st);
+        return LoadDone(rec, st);
     rec->N = n;
     st = skipLines(si, rI.first, ST_FILE1, rec->FileI);
     if (st == ST_OK && !two)
@@ -669,7 +651,7 @@ int32_t LoadAscii(IQDatStr* rec)
         if (st == ST_OK)
             st = parseLines(sq, n, kind, rec->Q, nullptr, ST_FILE2, rec->FileQ);
     }
-    return done(rec, st);
+    return LoadDone(rec, st);
 }
 
 int32_t LoadAscMixNoLF(IQDatStr* rec)
@@ -681,17 +663,17 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
     uint64_t parts = 0;
     while (src.next(&b, &e))
         if (++parts % (kCadence * 40) == 0 && EscFlg)
-            return done(rec, ST_CANCEL);
+            return LoadDone(rec, ST_CANCEL);
     if (src.failed())
-        return done(rec, readFailed(ST_FILE1, rec->FileI));
+        return LoadDone(rec, readFailed(ST_FILE1, rec->FileI));
     const uint64_t n = parts / 2;
     ProgressScope ps(kReading, n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
-        return done(rec, st);
+        return LoadDone(rec, st);
     rec->N = n;
     if (!src.rewind())
-        return done(rec, readFailed(ST_FILE1, rec->FileI));
+        return LoadDone(rec, readFailed(ST_FILE1, rec->FileI));
     for (uint64_t k = 0; k < n && st == ST_OK; ++k) {
         if (k % kCadence == 0 && EscPressed(k)) {
             st = ST_CANCEL;
@@ -704,10 +686,10 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
         got = got && src.next(&b, &e);
         if (!got) {
             st = src.failed() ? readFailed(ST_FILE1, rec->FileI)
-                              : fail(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI));
+                              : FailWith(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI));
             break;
         }
         rec->Q[k] = text::ParseFloat(b, e);
     }
-    return done(rec, st);
+    return LoadDone(rec, st);
 }

@@ -76,6 +76,10 @@ void TstCore::everyWritableRowRoundTrips()
         // checks them against their code steps.
         if (ts[s].Code >= 20 && ts[s].Code <= 22)
             continue;
+        // WAV, raw recorder and WV likewise scale to 16-bit full scale;
+        // tst_wav and tst_wvraw check their exact codes.
+        if (ts[s].Code == 14 || ts[s].Code == 15 || ts[s].Code == 24 || ts[s].Code == 25)
+            continue;
         IQDatStr dst, sav;
         sav.Typ = s;
         sav.FileI = path(QStringLiteral("rt%1.a").arg(s));

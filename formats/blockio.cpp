@@ -1,0 +1,182 @@
+#include "blockio.h"
+#include "progress.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+io::Writer* BlockOut::openSide(const QString& path)
+{
+    sidePath_ = path;
+    side_ = std::make_unique<io::Writer>(path);
+    side_->open();
+    return side_.get();
+}
+
+bool BlockOut::commit()
+{
+    if (!ok()) {
+        cancel();
+        return false;
+    }
+    // The small header goes first; should the data then fail, a header that
+    // did not exist before is taken away again rather than left orphaned.
+    const bool sideExisted = side_ && QFile::exists(sidePath_);
+    if (side_ && !side_->commit()) {
+        data_.cancel();
+        return false;
+    }
+    if (!data_.commit()) {
+        if (side_ && !sideExisted)
+            QFile::remove(sidePath_);
+        return false;
+    }
+    return true;
+}
+
+void BlockOut::cancel()
+{
+    data_.cancel();
+    if (side_)
+        side_->cancel();
+}
+
+int32_t ScanBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt, bool findRange,
+                   bool findPower, bool powerInFloat)
+{
+    if (!findRange && !findPower)
+        return ST_OK;
+    const int64_t start = in->pos();
+    const uint64_t n = rec->N;
+    std::vector<float> bi(size_t(std::min(n, kChunkSamples))), bq(bi.size());
+    IQDatStr view = *rec;
+    view.I = bi.data();
+    view.Q = bq.data();
+    float imin = 0, imax = 0, qmin = 0, qmax = 0;
+    double sum = 0, peakSq = 0;
+    for (uint64_t i = 0; i < n;) {
+        if (PollChunk(i))
+            return ST_CANCEL;
+        const uint64_t k = std::min(n - i, kChunkSamples);
+        if (int32_t st = read(&view, in, k, wavFmt))
+            return st;
+        const float* I = bi.data();
+        const float* Q = bq.data();
+        if (findRange) {
+            // Eight running extremes side by side vectorise; the extremes of
+            // a set do not depend on the order they are looked at in.
+            float lo[2][8] = {}, hi[2][8] = {};
+            uint64_t j = 0;
+            for (; j + 8 <= k; j += 8)
+                for (int l = 0; l < 8; ++l) {
+                    lo[0][l] = I[j + l] < lo[0][l] ? I[j + l] : lo[0][l];
+                    hi[0][l] = I[j + l] > hi[0][l] ? I[j + l] : hi[0][l];
+                    lo[1][l] = Q[j + l] < lo[1][l] ? Q[j + l] : lo[1][l];
+                    hi[1][l] = Q[j + l] > hi[1][l] ? Q[j + l] : hi[1][l];
+                }
+            for (; j < k; ++j) {
+                lo[0][0] = I[j] < lo[0][0] ? I[j] : lo[0][0];
+                hi[0][0] = I[j] > hi[0][0] ? I[j] : hi[0][0];
+                lo[1][0] = Q[j] < lo[1][0] ? Q[j] : lo[1][0];
+                hi[1][0] = Q[j] > hi[1][0] ? Q[j] : hi[1][0];
+            }
+            for (int l = 0; l < 8; ++l) {
+                imin = lo[0][l] < imin ? lo[0][l] : imin;
+                imax = hi[0][l] > imax ? hi[0][l] : imax;
+                qmin = lo[1][l] < qmin ? lo[1][l] : qmin;
+                qmax = hi[1][l] > qmax ? hi[1][l] : qmax;
+            }
+        }
+        if (findPower) {
+            // The largest square gives the largest root: one sqrt at the end.
+            double s = sum, pk = peakSq;
+            if (powerInFloat) {
+                for (uint64_t j = 0; j < k; ++j) {
+                    const float p = I[j] * I[j] + Q[j] * Q[j];
+                    s += p;
+                    pk = std::max(pk, double(p));
+                }
+            } else {
+                for (uint64_t j = 0; j < k; ++j) {
+                    const double p = double(I[j]) * I[j] + double(Q[j]) * Q[j];
+                    s += p;
+                    pk = std::max(pk, p);
+                }
+            }
+            sum = s;
+            peakSq = pk;
+        }
+        i += k;
+    }
+    if (findRange) {
+        rec->IMin = imin;
+        rec->IMax = imax;
+        rec->QMin = qmin;
+        rec->QMax = qmax;
+    }
+    if (findPower) {
+        rec->SumSq = sum;
+        rec->Peak = std::sqrt(peakSq);
+    }
+    return in->seek(start) ? ST_OK : ST_FILE1;
+}
+
+uint8_t* Scratch(int which, size_t bytes)
+{
+    thread_local std::vector<uint8_t> buf[2];
+    std::vector<uint8_t>& b = buf[which & 1];
+    if (b.size() < bytes)
+        b.resize(bytes);
+    return b.data();
+}
+
+int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt)
+{
+    const uint64_t n = rec->N;
+    ProgressScope ps(QStringLiteral("Reading IQ values..."), n);
+    int32_t st = MakeIQArr(rec, n);
+    IQDatStr view = *rec;
+    for (uint64_t i = 0; st == ST_OK && i < n;) {
+        if ((st = PollChunk(i)))
+            break;
+        const uint64_t k = std::min(n - i, kChunkSamples);
+        view.I = rec->I + i;
+        view.Q = rec->Q + i;
+        st = read(&view, in, k, wavFmt);
+        i += k;
+    }
+    return LoadDone(rec, st);
+}
+
+int32_t WriteAllBlocks(IQDatStr rec, BlockOut* out, WritFn writ, double scale, TailFn tail)
+{
+    ProgressScope ps(QStringLiteral("Writing IQ values..."), rec.N);
+    int32_t st = ST_OK;
+    IQDatStr view = rec;
+    for (uint64_t i = 0; i < rec.N && out->ok();) {
+        if ((st = PollChunk(i)))
+            break;
+        const uint64_t k = std::min(rec.N - i, kChunkSamples);
+        view.I = rec.I + i;
+        view.Q = rec.Q + i;
+        writ(view, out, k, scale);
+        i += k;
+    }
+    EscFlg = 0;
+    if (st == ST_OK && tail)
+        tail(out);
+    if (st != ST_OK) {
+        out->cancel();
+        return st;
+    }
+    if (!out->commit())
+        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(out->path()));
+    return ST_OK;
+}
+
+int32_t PollChunk(uint64_t index)
+{
+    ProgressTick(index);
+    return EscFlg ? ST_CANCEL : ST_OK;
+}
