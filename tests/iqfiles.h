@@ -93,13 +93,4 @@ bool holds(const IQDatStr& r, const std::vector<T>& i, const std::vector<T>& q)
         && std::equal(q.begin(), q.end(), r.Q, [](T a, float b) { return float(a) == b; });
 }
 
-// Index of the first differing byte, or -1.
-inline qint64 firstDiff(const QByteArray& a, const QByteArray& b)
-{
-    if (a == b)
-        return -1;
-    const int n = std::min(a.size(), b.size());
-    return std::mismatch(a.begin(), a.begin() + n, b.begin()).first - a.begin();
-}
-
 } // namespace t

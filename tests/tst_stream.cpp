@@ -23,6 +23,8 @@ const char* const kExt[] = {"wav", "wvd", "wv"};
 using Vf = std::vector<float>;
 
 // Source samples as stored: 16-bit pairs with distinct ranges for I and Q.
+// Q's peak beyond its most negative value would wrap a WAV destination scaled
+// by 65535.9 / range: the factor from the peak must take over.
 struct Source {
     std::vector<int16_t> i, q;
     explicit Source(size_t n) : i(n), q(n)
@@ -36,23 +38,17 @@ struct Source {
         if (n > 3) {
             i[1] = -30000;
             i[n - 2] = 30000;
-            q[2] = 20000;
+            q[2] = 32767;
         }
     }
 };
 
-float rawDecode(int16_t s)
-{
-    const uint16_t u = uint16_t(s);
-    return float(u < 32768 ? u / 32767.0 : (u - 65534.5) / 32767.0);
-}
-
 // Values as the source type's reader gives them.
 Vf asRead(Kind k, const std::vector<int16_t>& v)
 {
-    Vf out(v.size());
-    for (size_t j = 0; j < v.size(); ++j)
-        out[j] = k == Raw ? rawDecode(v[j]) : float(v[j]);
+    Vf out;
+    for (const uint16_t u : v)
+        out.push_back(k != Raw ? float(int16_t(u)) : float(u < 32768 ? u / 32767.0 : (u - 65534.5) / 32767.0));
     return out;
 }
 
@@ -137,7 +133,7 @@ QString makeSource(const QTemporaryDir& dir, Kind k, const Source& s, const QStr
 QByteArray samplesOf(Kind k, const QByteArray& f, uint64_t n)
 {
     if (k == Wav)
-        return f.left(4) != "RIFF" || t::u32(f, 40) != uint32_t(8 * n) ? "bad header" : f.mid(44);
+        return f.left(44) == WavHeader(n, 2, 2.5e6) ? f.mid(44) : "bad header";  // checked in tst_wav
     if (k == Raw)
         return f;
     const int hash = f.indexOf('#');
@@ -212,21 +208,27 @@ private slots:
         QFETCH(int, n);
         const Source s{size_t(n)};
         const QString out = path(QStringLiteral("dst.") + kExt[dst]);
-        IQDatStr rec = source(kTl[src], makeSource(dir, Kind(src), s, "src"));
-        rec.Clock = 1;
+        // The record holds data in memory, which a conversion leaves alone.
+        t::Rec held({1, 2, 3}, {4, 5, 6}, 1);
+        IQDatStr& rec = held.r;
+        float* const heldI = rec.I;
+        rec.Typ = kTl[src];
+        rec.FileI = makeSource(dir, Kind(src), s, "src");
         rec.RefLev = -12;
         QCOMPARE(CopyDatFile(&rec, out, kCode[dst]), ST_OK);
         QCOMPARE(rec.N, uint64_t(n));
         QCOMPARE(rec.Clock, 2500000.0);
         QCOMPARE(rec.Blocks, uint64_t(0));
         QCOMPARE(rec.Rest, uint64_t(n));
-        QVERIFY(!rec.I && !rec.Q);
+        QVERIFY(rec.I == heldI && rec.I[2] == 3 && rec.Q[0] == 4);
 
         double peak = 0, sum = 0;
         const QByteArray want = expected(Kind(src), Kind(dst), asRead(Kind(src), s.i), asRead(Kind(src), s.q), &peak, &sum);
         const QByteArray f = t::readFile(out);
-        const qint64 d = t::firstDiff(samplesOf(Kind(dst), f, uint64_t(n)), want);
-        QVERIFY2(d < 0, qPrintable(QStringLiteral("first difference at byte %1 of %2").arg(d).arg(want.size())));
+        const QByteArray got = samplesOf(Kind(dst), f, uint64_t(n));
+        QCOMPARE(got.size(), want.size());
+        const auto d = std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin();
+        QVERIFY2(d == got.size(), qPrintable(QStringLiteral("first difference at byte %1").arg(d)));
         if (dst == Wv) {
             const QString lev = QString::asprintf("{LEVEL OFFS:%0.3lf,%0.3lf}{SAMPLES:%d} {CLOCK:2500000}",
                                                   20 * std::log10(peak / std::sqrt(sum / double(n))), peak, n);
@@ -235,39 +237,11 @@ private slots:
         if (dst == Raw) {
             // The header carries the source's clock; the reference level and
             // frequency are the source's for a raw source, else the panel's.
-            const QByteArray h = t::readFile(path("dst.wvh"));
-            QVERIFY(h.contains("{CLOCK:2500000.000000}"));
-            QVERIFY(h.contains(QString::asprintf("{SAMPLES:%d}", n).toLatin1()));
-            QVERIFY(h.contains(src == Raw ? "{REFLEVEL:-5.000}{FREQUENCY:1000000000.0}"
-                                          : "{REFLEVEL:-12.000}{FREQUENCY:0.0}"));
+            const QString h = QString::asprintf("{CLOCK:2500000.000000}{RESOLUTION:16}{SAMPLES:%d}{COMPONENTS:IQ}%s", n,
+                                                src == Raw ? "{REFLEVEL:-5.000}{FREQUENCY:1000000000.0}"
+                                                           : "{REFLEVEL:-12.000}{FREQUENCY:0.0}");
+            QVERIFY2(t::readFile(path("dst.wvh")).endsWith(h.toLatin1()), qPrintable(h));
         }
-    }
-
-    // A WV file spanning -32767..32767 goes to WAV with 65535.9 / 65534,
-    // unchanged; one whose peak exceeds its most negative value keeps its
-    // peak at 32767 instead of wrapping to -32768.
-    void wvToWavFactor()
-    {
-        Source s(4);
-        s.i = {-32767, 32767, 5, -5};
-        s.q = {0, 0, 32767, -32766};
-        IQDatStr rec = source(kTl[Wv], makeSource(dir, Wv, s, "fac"));
-        QCOMPARE(CopyDatFile(&rec, path("fac.wav"), kCode[Wav]), ST_OK);
-        QCOMPARE(t::readFile(path("fac.wav")).mid(44), t::pairs(s.i, s.q));
-    }
-
-    // The data in memory is not replaced by a conversion.
-    void memoryUntouched()
-    {
-        t::Rec held({1, 2, 3}, {4, 5, 6});
-        held->Typ = kTl[Wv];
-        held->FileI = makeSource(dir, Wv, Source(10), "mem");
-        float* const i0 = held->I;
-        QCOMPARE(CopyDatFile(&held.r, path("mem.wav"), kCode[Wav]), ST_OK);
-        QCOMPARE(held->I, i0);
-        QCOMPARE(held->N, uint64_t(10));
-        QCOMPARE(held->I[2], 3.0f);
-        QCOMPARE(held->Q[0], 4.0f);
     }
 
     // Refusals and failures leave no destination, nor any temporary file.
@@ -397,21 +371,13 @@ private slots:
             QSKIP(qPrintable(QStringLiteral("needs %1 GB free beside %2").arg(double(outBytes) / 1e9 + 1).arg(dir.path())));
         QTemporaryDir big(dir.filePath("big-XXXXXX"));
         const QString in = big.filePath("huge.wvd"), out = big.filePath("huge.wav");
-        const std::vector<std::pair<uint64_t, int16_t>> probes = {
-            {0, 11},           {kBlockSamples - 1, -12}, {kBlockSamples, 13},  {(uint64_t(1) << 29) - 1, 14},
-            {uint64_t(1) << 29, -32766}, {uint64_t(1) << 30, 32767}, {n - 1, -17}};
-        // Expected values from the probes alone: every other sample is 0.
-        Vf I, Q;
+        const uint64_t at[] = {0, kBlockSamples - 1, kBlockSamples, (1u << 29) - 1, 1u << 29, 1u << 30, n - 1};
+        const std::vector<int16_t> pi = {11, -12, 13, 14, -32766, 32767, -17}, pq = {-11, 12, -13, -14, 32766, -32767, 17};
         {
             QFile f(in);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.resize(qint64(4 * n)));
-            for (auto [pos, v] : probes) {
-                QVERIFY(f.seek(qint64(4 * pos)));
-                QCOMPARE(f.write(t::pairs({v}, {int16_t(-v)})), qint64(4));
-                I.push_back(rawDecode(v));
-                Q.push_back(rawDecode(int16_t(-v)));
-            }
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(qint64(4 * n)));
+            for (size_t k = 0; k < pi.size(); ++k)
+                QVERIFY(f.seek(qint64(4 * at[k])) && f.write(t::pairs({pi[k]}, {pq[k]})) == 4);
         }
         QVERIFY(t::writeFile(big.filePath("huge.wvh"), "{CLOCK:1e6}"));
         IQDatStr rec = source(kTl[Raw], in);
@@ -426,9 +392,10 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         // tst_wav checks the RF64 header byte by byte.
         QCOMPARE(f.read(80), WavHeader(n, 2, 1e6));
-        const QByteArray want = expected(Raw, Wav, I, Q);
-        for (size_t k = 0; k < probes.size(); ++k) {
-            QVERIFY(f.seek(qint64(80 + 4 * probes[k].first)));
+        // Expected values from the probes alone: every other sample is 0.
+        const QByteArray want = expected(Raw, Wav, asRead(Raw, pi), asRead(Raw, pq));
+        for (size_t k = 0; k < pi.size(); ++k) {
+            QVERIFY(f.seek(qint64(80 + 4 * at[k])));
             QCOMPARE(f.read(4), want.mid(int(4 * k), 4));
         }
         QVERIFY(f.seek(qint64(80 + 4 * 12345)));

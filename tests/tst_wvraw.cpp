@@ -32,12 +32,11 @@ private slots:
 
     void wvHeaderText()
     {
-        const QDateTime when(QDate(2026, 3, 4), QTime(5, 6, 7));
-        QCOMPARE(WvHeader(1.0, 2.0, 2, 1e6, when),
-                 QByteArray("{TYPE:TQX-WV,0}{COPYRIGHT:2026 Halvard TQX} {DATE:2026-3-4;5:6:7}"
-                            "{LEVEL OFFS:0.000,1.000}{SAMPLES:2} {CLOCK:1000000}{WAVEFORM-9:#"));
         // Peak 2, rms 1: a crest factor of 6.021 dB; the clock is truncated.
-        QVERIFY(WvHeader(2.0, 4.0, 4, 2.9, when).contains("{LEVEL OFFS:6.021,2.000}{SAMPLES:4} {CLOCK:2}"));
+        const QDateTime when(QDate(2026, 3, 4), QTime(5, 6, 7));
+        QCOMPARE(WvHeader(2.0, 4.0, 4, 2.9, when),
+                 QByteArray("{TYPE:TQX-WV,0}{COPYRIGHT:2026 Halvard TQX} {DATE:2026-3-4;5:6:7}"
+                            "{LEVEL OFFS:6.021,2.000}{SAMPLES:4} {CLOCK:2}{WAVEFORM-17:#"));
         // Silence and emptiness have no crest factor.
         QVERIFY(WvHeader(0, 0, 5, 1e6, when).contains("{LEVEL OFFS:0.000,0.000}"));
         QVERIFY(WvHeader(0, 0, 0, 1e6, when).contains("{LEVEL OFFS:0.000,0.000}{SAMPLES:0} {CLOCK:1000000}{WAVEFORM-1:#"));
@@ -61,16 +60,14 @@ private slots:
         QVERIFY(t::holds(r.r, Vf{32767, 0}, Vf{0, -32766}));
     }
 
-    // Silence: neither writer divides by its zero peak.
-    void allZero()
+    // Silence: no division by the zero peak.
+    void wvAllZero()
     {
         t::Rec rec({0, 0, 0}, {0, 0, 0});
         QCOMPARE(SaveHvWv(rec.r, path("z.wv")), ST_OK);
         const QByteArray f = t::readFile(path("z.wv"));
         QVERIFY(f.contains("{LEVEL OFFS:0.000,0.000}"));
         QCOMPARE(f.mid(f.indexOf('#') + 1), QByteArray(12, '\0') + "}");
-        QCOMPARE(SaveVantorRaw(rec.r, path("z.wvd")), ST_OK);
-        QCOMPARE(t::readFile(path("z.wvd")), QByteArray(12, '\0'));
     }
 
     void wvHeaders_data()
@@ -184,19 +181,15 @@ private slots:
         QCOMPARE(VantorHeaderName("/a.b/rec"), QString("/a.b/rec.wvh"));
     }
 
-    // A failed or cancelled save leaves neither file behind, nor damages an
-    // existing pair.
-    void rawSaveFailures()
+    // A cancelled save leaves an existing pair as it was (tst_stream checks
+    // the same writer with no pair before, and failures).
+    void rawSaveCancel()
     {
         t::Rec rec({1}, {1});
-        QCOMPARE(SaveVantorRaw(rec.r, path("no/dir/x.wvd")), ST_FILE1);
-        EscFlg = 1;
-        QCOMPARE(SaveVantorRaw(rec.r, path("c.wvd")), ST_CANCEL);
-        QVERIFY(!QFile::exists(path("c.wvd")) && !QFile::exists(path("c.wvh")));
-        QCOMPARE(int(EscFlg), 0);
         QVERIFY(t::writeFile(path("old.wvd"), "1234") && t::writeFile(path("old.wvh"), "{CLOCK:1}"));
         EscFlg = 1;
         QCOMPARE(SaveVantorRaw(rec.r, path("old.wvd")), ST_CANCEL);
+        QCOMPARE(int(EscFlg), 0);
         QCOMPARE(t::readFile(path("old.wvd")), QByteArray("1234"));
         QCOMPARE(t::readFile(path("old.wvh")), QByteArray("{CLOCK:1}"));
     }
