@@ -23,8 +23,6 @@ const char* const kExt[] = {"wav", "wvd", "wv"};
 using Vf = std::vector<float>;
 
 // Source samples as stored: 16-bit pairs with distinct ranges for I and Q.
-// Q's peak beyond its most negative value would wrap a WAV destination scaled
-// by 65535.9 / range: the factor from the peak must take over.
 struct Source {
     std::vector<int16_t> i, q;
     explicit Source(size_t n) : i(n), q(n)
@@ -38,7 +36,7 @@ struct Source {
         if (n > 3) {
             i[1] = -30000;
             i[n - 2] = 30000;
-            q[2] = 32767;
+            q[2] = 20000;
         }
     }
 };
@@ -242,6 +240,19 @@ private slots:
                                                            : "{REFLEVEL:-12.000}{FREQUENCY:0.0}");
             QVERIFY2(t::readFile(path("dst.wvh")).endsWith(h.toLatin1()), qPrintable(h));
         }
+    }
+
+    // A WV file spanning -32767..32767 goes to WAV with 65535.9 / 65534,
+    // unchanged; one whose peak exceeds its most negative value keeps its
+    // peak at 32767 instead of wrapping to -32768.
+    void wvToWavFactor()
+    {
+        Source s(4);
+        s.i = {-32767, 32767, 5, -5};
+        s.q = {0, 0, 32767, -32766};
+        IQDatStr rec = source(kTl[Wv], makeSource(dir, Wv, s, "fac"));
+        QCOMPARE(CopyDatFile(&rec, path("fac.wav"), kCode[Wav]), ST_OK);
+        QCOMPARE(t::readFile(path("fac.wav")).mid(44), t::pairs(s.i, s.q));
     }
 
     // Refusals and failures leave no destination, nor any temporary file.
