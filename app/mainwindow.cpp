@@ -6,6 +6,7 @@
 #include "ui_mainwindow.h"
 
 #include "formats/catalogue.h"
+#include "graph/fftgraph.h"
 #include "formats/save.h"
 
 #include <QCloseEvent>
@@ -605,3 +606,20 @@ void MainWindow::on_LodTrcIqr_currentChanged(int index)
         UpdPnl(kTraceTab);
     }
 }
+
+// ---------------------------------------------------------------- graphs
+
+void MainWindow::ShowGraph(int mode)
+{
+    if (busy)
+        return;
+    Busy b(this);
+    loadRec.GrfMode = mode;
+    // No parent, as a window of its own; the dialog copies what it draws.
+    FftGraph g(&loadRec, &ana, nullptr);
+    g.exec();
+}
+
+void MainWindow::on_Spec_clicked() { ShowGraph(0); }
+void MainWindow::on_IvsQ_clicked() { ShowGraph(1); }
+void MainWindow::on_GDel_clicked() { ShowGraph(2); }

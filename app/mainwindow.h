@@ -47,6 +47,11 @@ private slots:
 
     void on_LodTrcIqr_currentChanged(int index);
 
+    // Graph buttons: spectrum, I vs. Q, group delay (phase over frequency).
+    void on_Spec_clicked();
+    void on_IvsQ_clicked();
+    void on_GDel_clicked();
+
     // Symbol server (remote/mainwindow_remote.cpp).
     void new_connection();
     void read_connection();
@@ -62,6 +67,9 @@ private slots:
     void remoteErrorCalled(HvRemoteException* e);
 
 private:
+    // Runs the graph dialog modally on the load record in the given mode.
+    void ShowGraph(int mode);
+
     // Refresh the enabled state after a change on the load side, the save
     // side or a conversion.
     void LoadPostAction();

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-SCENES=(window)
+SCENES=(window graph-spectrum graph-phase graph-iq)
 ((${#@})) && SCENES=("$@")
 
 BUILD=${BUILD:-build/shots}

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDataStream>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <random>
 
 namespace {
 
@@ -45,6 +47,27 @@ void WriteIqw(const QString& path, int n)
     for (int k = 0; k < n; ++k) {
         double a = 2 * M_PI * 0.05 * k, b = 2 * M_PI * 0.13 * k;
         s << float(0.6 * std::cos(a) + 0.2 * std::cos(b)) << float(0.6 * std::sin(a) + 0.2 * std::sin(b));
+    }
+}
+
+// The graph test record: 8192 samples at 10 MHz, a tone on bin +1075
+// (+1.312 MHz) and one 10 dB weaker on bin -2231 (-2.723 MHz), over white
+// noise, as interleaved float32 I/Q.
+void WriteTwoToneNoise(const QString& path)
+{
+    const int n = 8192;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    QDataStream s(&f);
+    s.setByteOrder(QDataStream::LittleEndian);
+    s.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    std::mt19937 gen(7);
+    std::normal_distribution<double> noise(0.0, 0.002);
+    for (int k = 0; k < n; ++k) {
+        const double a = 2 * M_PI * 1075 * k / n, b = -2 * M_PI * 2231 * k / n;
+        const double i = 0.7 * std::cos(a) + 0.22 * std::cos(b) + noise(gen);
+        const double q = 0.7 * std::sin(a) + 0.22 * std::sin(b) + noise(gen);
+        s << float(i) << float(q);
     }
 }
 
@@ -78,9 +101,30 @@ QWidget* SceneWindow(Ctx& c)
     return c.win;
 }
 
+// Scenes graph-*: the test record loaded at 10 MHz and the graph button
+// pressed from the event loop. The dialog then runs modally, and a scene
+// that returns no widget has the modal window captured.
+QWidget* SceneGraph(Ctx& c, const char* button)
+{
+    const QString in = c.dir + QStringLiteral("/twotone.iqw");
+    WriteTwoToneNoise(in);
+    const int iqw = Find<QComboBox>(c.win, "Load_Typ")->findText(QStringLiteral("IQW mixed, iqiqiq"),
+                                                               Qt::MatchStartsWith);
+    Find<QComboBox>(c.win, "Load_Typ")->setCurrentIndex(iqw);
+    c.ask->files << in;
+    Find<QPushButton>(c.win, "Load_I")->click();
+    Find<QDoubleSpinBox>(c.win, "Load_SRat")->setValue(10e6);
+    Find<QPushButton>(c.win, "Load_Lod")->click();
+    QTimer::singleShot(0, Find<QPushButton>(c.win, button), &QPushButton::click);
+    return nullptr;
+}
+
 // Add scenes here: name -> set-up returning the widget to capture.
 const std::map<QString, std::function<QWidget*(Ctx&)>> kScenes = {
     {QStringLiteral("window"), SceneWindow},
+    {QStringLiteral("graph-spectrum"), [](Ctx& c) { return SceneGraph(c, "Spec"); }},
+    {QStringLiteral("graph-phase"), [](Ctx& c) { return SceneGraph(c, "GDel"); }},
+    {QStringLiteral("graph-iq"), [](Ctx& c) { return SceneGraph(c, "IvsQ"); }},
 };
 
 } // namespace
@@ -110,7 +154,9 @@ int main(int argc, char** argv)
     int rc = 1;
     // Grab once the window has been laid out and painted.
     QTimer::singleShot(300, [&] {
-        rc = target->grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+        QWidget* w = target ? target : QApplication::activeModalWidget();
+        rc = w && w->grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+        // Ends a modal dialog's loop as well as the application's.
         app.quit();
     });
     app.exec();
