@@ -10,6 +10,7 @@
 
 namespace t {
 
+using testutil::holds;
 using testutil::load;
 using testutil::readFile;
 using testutil::writeFile;
@@ -67,30 +68,11 @@ inline QByteArray pairs(const std::vector<int16_t>& i, const std::vector<int16_t
     return b;
 }
 
-// A record owning its arrays for the length of a test.
-struct Rec {
-    IQDatStr r;
-    Rec() = default;
-    Rec(const std::vector<float>& i, const std::vector<float>& q, double clock = 1e6)
-    {
-        MakeIQArr(&r, i.size());
-        r.N = i.size();
-        std::copy(i.begin(), i.end(), r.I);
-        std::copy(q.begin(), q.end(), r.Q);
-        r.Clock = clock;
-    }
-    Rec(const Rec&) = delete;
-    Rec& operator=(const Rec&) = delete;
-    ~Rec() { FreeArr(&r); }
+// testutil's record owner with a clock, and -> for the record's fields.
+struct Rec : testutil::Rec {
+    using testutil::Rec::Rec;
+    Rec(const std::vector<float>& i, const std::vector<float>& q, double clock) : testutil::Rec(i, q) { r.Clock = clock; }
     IQDatStr* operator->() { return &r; }
 };
-
-// True when r holds exactly the samples i and q.
-template <class T>
-bool holds(const IQDatStr& r, const std::vector<T>& i, const std::vector<T>& q)
-{
-    return r.N == i.size() && std::equal(i.begin(), i.end(), r.I, [](T a, float b) { return float(a) == b; })
-        && std::equal(q.begin(), q.end(), r.Q, [](T a, float b) { return float(a) == b; });
-}
 
 } // namespace t

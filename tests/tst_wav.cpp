@@ -173,7 +173,7 @@ private slots:
         Vf i(static_cast<size_t>(n)), q(i.size());
         for (size_t k = 0; k < i.size(); ++k) {
             i[k] = float(int(k % 65535) - 32767);
-            q[k] = -i[k];
+            q[k] = float(32767 - int(k % 65535));
         }
         t::Rec rec(i, q, 2e6);
         QCOMPARE(SaveWav(rec.r, path("rt.wav")), ST_OK);
@@ -272,7 +272,8 @@ private slots:
         i[1] = -32768;
         q[1] = 32767;
         QVERIFY(t::writeFile(path("in.raw"), t::pairs(i, q)));
-        t::Rec ours(Vf(i.begin(), i.end()), Vf(q.begin(), q.end()), 32000);
+        const Vf fi(i.begin(), i.end()), fq(q.begin(), q.end());
+        t::Rec ours(fi, fq, 32000);
         QCOMPARE(SaveWav(ours.r, path("ours.wav")), ST_OK);
         const QString theirs = path(tool + ".wav"), decoded = path(tool + ".raw");
         if (tool == "py") {
@@ -301,7 +302,7 @@ private slots:
         t::Rec r;
         QCOMPARE(t::load(&r.r, kStereo, theirs), ST_OK);
         QCOMPARE(r->Clock, 32000.0);
-        QVERIFY(t::holds(r.r, i, q));
+        QVERIFY(t::holds(r.r, fi, fq));
     }
 };
 
