@@ -1,33 +1,28 @@
-// Small helpers shared by the WAV, WV, raw recorder and streaming tests:
-// building records and files byte by byte, independently of the code under
-// test.
+// Helpers of the WAV, WV, raw recorder and streaming tests: files built byte
+// by byte, independently of the code under test.
 #pragma once
 
-#include "formats/iqdata.h"
+#include "testutil.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QString>
 #include <QtTest>
-#include <cstdint>
+#include <algorithm>
 #include <vector>
 
 namespace t {
 
+using testutil::holds;
+using testutil::load;
+using testutil::readFile;
+using testutil::writeFile;
+
 inline void le16(QByteArray& b, int v)
 {
-    b.append(char(v & 0xFF));
-    b.append(char((v >> 8) & 0xFF));
+    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
 }
 inline void le32(QByteArray& b, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
-inline void le64(QByteArray& b, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
+    le16(b, int(v & 0xFFFF));
+    le16(b, int(v >> 16));
 }
 inline int16_t s16(const QByteArray& b, qint64 off)
 {
@@ -35,25 +30,7 @@ inline int16_t s16(const QByteArray& b, qint64 off)
 }
 inline uint32_t u32(const QByteArray& b, qint64 off)
 {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | uint8_t(b[int(off + i)]);
-    return v;
-}
-inline uint64_t u64(const QByteArray& b, qint64 off)
-{
-    return u32(b, off) | uint64_t(u32(b, off + 4)) << 32;
-}
-
-inline bool write(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-inline QByteArray read(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return uint16_t(s16(b, off)) | uint32_t(uint16_t(s16(b, off + 2))) << 16;
 }
 
 // A RIFF/WAVE file as other tools write it: true sizes, optional extra
@@ -68,14 +45,10 @@ inline QByteArray wav(int channels, int bits, uint32_t rate, const QByteArray& d
     le32(fmt, rate * uint32_t(channels * bits / 8));
     le16(fmt, channels * bits / 8);
     le16(fmt, bits);
-    while (fmt.size() < fmtSize)
-        fmt.append('\0');
-    QByteArray body = "WAVE";
-    body += "fmt ";
+    fmt.append(QByteArray(fmtSize - fmt.size(), '\0'));
+    QByteArray body = "WAVEfmt ";
     le32(body, uint32_t(fmt.size()));
-    body += fmt;
-    body += extraChunks;
-    body += "data";
+    body += fmt + extraChunks + "data";
     le32(body, uint32_t(data.size()));
     body += data;
     QByteArray f = "RIFF";
@@ -86,40 +59,20 @@ inline QByteArray wav(int channels, int bits, uint32_t rate, const QByteArray& d
 // Interleaved 16-bit pairs.
 inline QByteArray pairs(const std::vector<int16_t>& i, const std::vector<int16_t>& q)
 {
-    std::vector<char> b(i.size() * 4);
+    QByteArray b;
+    b.reserve(int(4 * i.size()));
     for (size_t k = 0; k < i.size(); ++k) {
-        b[4 * k] = char(i[k] & 0xFF);
-        b[4 * k + 1] = char((i[k] >> 8) & 0xFF);
-        b[4 * k + 2] = char(q[k] & 0xFF);
-        b[4 * k + 3] = char((q[k] >> 8) & 0xFF);
+        le16(b, i[k]);
+        le16(b, q[k]);
     }
-    return QByteArray(b.data(), int(b.size()));
+    return b;
 }
 
-// A record owning its arrays for the length of a test.
-struct Rec {
-    IQDatStr r;
-    Rec(const std::vector<float>& i, const std::vector<float>& q, double clock = 1e6)
-    {
-        MakeIQArr(&r, i.size());
-        r.N = i.size();
-        std::copy(i.begin(), i.end(), r.I);
-        std::copy(q.begin(), q.end(), r.Q);
-        r.Clock = clock;
-    }
-    ~Rec() { FreeArr(&r); }
+// testutil's record owner with a clock, and -> for the record's fields.
+struct Rec : testutil::Rec {
+    using testutil::Rec::Rec;
+    Rec(const std::vector<float>& i, const std::vector<float>& q, double clock) : testutil::Rec(i, q) { r.Clock = clock; }
+    IQDatStr* operator->() { return &r; }
 };
-
-// Index of the first differing byte, or -1.
-inline qint64 firstDiff(const QByteArray& a, const QByteArray& b)
-{
-    const qint64 n = std::min(a.size(), b.size());
-    const char* pa = a.constData();
-    const char* pb = b.constData();
-    for (qint64 k = 0; k < n; ++k)
-        if (pa[k] != pb[k])
-            return k;
-    return a.size() == b.size() ? -1 : n;
-}
 
 } // namespace t
