@@ -69,10 +69,10 @@ int main(int argc, char** argv)
         IQSignal::fft(&re, &im, N);
     });
     rec.GrfMode = 0;
-    const double spec = bestMs(repeats, [&] { FftGraph d(&rec, &settings); });
+    const double spectrum = bestMs(repeats, [&] { FftGraph d(&rec, &settings); });
     rec.GrfMode = 2;
     const double phase = bestMs(repeats, [&] { FftGraph d(&rec, &settings); });
-    std::printf("transform %.2f\nspectrum %.2f\nphase %.2f\n", fft, spec, phase);
+    std::printf("transform %.2f\nspectrum %.2f\nphase %.2f\n", fft, spectrum, phase);
     FreeArr(&rec);
     return 0;
 }
