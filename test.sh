@@ -5,17 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev
-          xvfb xauth python3-numpy python3-scipy sox)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+# The build's packages, then what the tests use to check interoperability.
+./deps.sh cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev \
+          xvfb xauth python3-numpy python3-scipy sox
 
 run_suite() { # build dir, then cmake options
   local dir=$1; shift

@@ -5,10 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=/usr/bin/python3
-for p in python3-numpy python3-pandas time; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || {
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p"; }
-done
+./deps.sh cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev python3-numpy python3-pandas python3-scipy time
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build/bench > /dev/null
 WORK=${BENCH_DIR:-$(mktemp -d)}
