@@ -149,8 +149,13 @@ int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFm
     return LoadDone(rec, st);
 }
 
-int32_t WriteAllBlocks(IQDatStr rec, BlockOut* out, WritFn writ, double scale, TailFn tail)
+int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn writ, TailFn tail)
 {
+    BlockOut dest(file);
+    BlockOut* out = &dest;
+    double scale = 0;
+    if (int32_t st = open(rec, out, &scale, true))
+        return st;
     ProgressScope ps(QStringLiteral("Writing IQ values..."), rec.N);
     int32_t st = ST_OK;
     IQDatStr view = rec;

@@ -82,9 +82,9 @@ uint8_t* Scratch(int which, size_t bytes);
 // arrays for rec->N samples and fills them chunk by chunk with progress and
 // cancel. Ends as every reader ends: EscFlg cleared, no arrays on failure.
 int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt);
-// Whole-record save through the block functions once the open-for-writing
-// has succeeded: every sample, then the tail, then commit (or cancel).
-int32_t WriteAllBlocks(IQDatStr rec, BlockOut* out, WritFn writ, double scale, TailFn tail);
+// Whole-record save through the block functions: open (the writer finds its
+// own scale), every sample, then the tail, then commit (or cancel).
+int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn writ, TailFn tail);
 
 // 16-bit little-endian values in sample buffers; on little-endian hosts a
 // plain copy, which the compiler turns into vector loads and stores.

@@ -155,9 +155,5 @@ int32_t LoadVantorRaw(IQDatStr* rec)
 
 int32_t SaveVantorRaw(IQDatStr rec, const QString& file)
 {
-    BlockOut out(file);
-    double scale = 0;
-    if (int32_t st = OpenW_VantorRaw(rec, &out, &scale, true))
-        return st;
-    return WriteAllBlocks(rec, &out, Writ_VantorRaw, scale, nullptr);
+    return SaveAllBlocks(rec, file, OpenW_VantorRaw, Writ_VantorRaw, nullptr);
 }

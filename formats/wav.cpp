@@ -254,11 +254,7 @@ int32_t LoadWavStereo(IQDatStr* rec)
 
 int32_t SaveWav(IQDatStr rec, const QString& file)
 {
-    BlockOut out(file);
-    double scale = 0;
-    if (int32_t st = OpenW_WavStereo(rec, &out, &scale, true))
-        return st;
-    return WriteAllBlocks(rec, &out, Writ_WavStereo, scale, nullptr);
+    return SaveAllBlocks(rec, file, OpenW_WavStereo, Writ_WavStereo, nullptr);
 }
 
 int32_t LoadWavMono(IQDatStr* rec)

@@ -185,9 +185,5 @@ int32_t LoadHvWv(IQDatStr* rec)
 
 int32_t SaveHvWv(IQDatStr rec, const QString& file)
 {
-    BlockOut out(file);
-    double scale = 0;
-    if (int32_t st = OpenW_HvWv(rec, &out, &scale, true))
-        return st;
-    return WriteAllBlocks(rec, &out, Writ_HvWv, scale, Tail_HvWv);
+    return SaveAllBlocks(rec, file, OpenW_HvWv, Writ_HvWv, Tail_HvWv);
 }
