@@ -1,5 +1,5 @@
 #include "mainwindow.h"
-#include "version.h"
+#include "app/version.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -2,7 +2,7 @@
 #include "copy.h"
 #include "inifile.h"
 #include "prompts.h"
-#include "version.h"
+#include "app/version.h"
 #include "ui_mainwindow.h"
 
 #include "formats/catalogue.h"

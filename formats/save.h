@@ -3,7 +3,7 @@
 #pragma once
 
 #include "iqdata.h"
-#include "../instrument/anastr.h"
+#include "instrument/anastr.h"
 
 int32_t SaveDatFile(IQDatStr* dat, IQDatStr* dst, IQDatStr* sav, AnaStr ana,
                     bool append, int32_t guard, bool* result);
