@@ -6,7 +6,7 @@
 # into docs/NAME.png by default.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./deps.sh cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev xvfb xauth
+./deps.sh cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto xvfb xauth
 
 SCENES=(window graph-spectrum graph-phase graph-iq)
 ((${#@})) && SCENES=("$@")
