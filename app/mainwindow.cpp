@@ -35,15 +35,10 @@ constexpr int kTraceTab = 1;
 constexpr int kAlder = 0;
 constexpr int kZelkova = 17;
 
-// Two-file types whose I and Q files share one pattern and are told apart by
-// their names only: no Q name is proposed for them.
-bool ProposesQ(const TypStr& t)
-{
-    return t.Files == 2 && t.Code != 10 && t.Code != 13;   // SPW / ADS ASCII single
-}
+bool ProposesQ(const TypStr& t) { return t.Files == 2 && TraitsOf(t.Code).proposesQ; }
 
-// The hexadecimal text types keep no reader of their own output for append.
-bool IsHexType(const TypStr& t) { return t.Code >= 20 && t.Code <= 22; }
+// Append is not offered for the hexadecimal text types.
+bool OffersAppend(const TypStr& t) { return !TraitsOf(t.Code).hex; }
 
 QString FileFilter(const QString& kind, const QString& pattern)
 {
@@ -334,7 +329,7 @@ void MainWindow::LoadPostAction()
 void MainWindow::SavePostAction()
 {
     ui->Save_Sav->setEnabled(SavePairComplete() && dataValid);
-    ui->Save_App->setEnabled(DstPairComplete() && dataValid && !IsHexType(ts[SaveTyp()]));
+    ui->Save_App->setEnabled(DstPairComplete() && dataValid && OffersAppend(ts[SaveTyp()]));
     ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
 }
 

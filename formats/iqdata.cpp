@@ -1,5 +1,4 @@
 #include "iqdata.h"
-#include "catalogue.h"
 #include "fileio.h"
 #include "progress.h"
 
@@ -67,30 +66,6 @@ uint64_t MaxAllocSamples()
         return uint64_t(1) << 28;
     uint64_t bytes = uint64_t(pages) * uint64_t(psize);
     return bytes / 4 * 3 / 8;
-}
-
-int32_t LoadDatFile(IQDatStr* rec)
-{
-    FreeArr(rec);
-    rec->N = 0;
-    rec->SecFile = 1;
-    detail.clear();
-    if (rec->Typ < 0 || rec->Typ >= TL_COUNT)
-        return ST_OK;
-    const FmtFn* f = FmtOf(tl[rec->Typ].Code);
-    if (!f)
-        return ST_OK;
-    if (!f->load) {
-        SetDetail(QStringLiteral("The type \"%1\" cannot be read.").arg(tl[rec->Typ].Name));
-        return ST_UNSUPP;
-    }
-    int32_t st = f->load(rec);
-    if (st != ST_OK) {
-        // Whatever a reader left behind on failure is not valid data.
-        FreeArr(rec);
-        rec->N = 0;
-    }
-    return st;
 }
 
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count)

@@ -50,6 +50,34 @@ struct TypStr {
     int32_t Code;           // format code: selects reader, writer, block functions
 };
 
+// The frame a text type puts around its values. Readers drop everything
+// through the header's marker line and a last "END" line of every framed type.
+enum class TextHeader : uint8_t {
+    None,         // values from the first line to the last
+    DaDispOne,    // DaDisp header per file, one signal ("i" / "q")
+    DaDispTwo,    // DaDisp header naming both signals ("i_q")
+    SpwDouble,    // SPW header "Signal Type = Double", "END" trailer
+    SpwRealImag,  // SPW header "Signal Type = Real_Imag", "END" trailer
+    Marker,       // any lines up to a marker line (read only)
+};
+
+// What the code outside the catalogue needs to know about a file type
+// beyond its functions; one row per format code, beside tl and ts.
+struct TypTraits {
+    TextHeader header = TextHeader::None;
+    // Two-file text lines hold "time value"; the value is the second field.
+    bool timeColumn = false;
+    // A two-file type whose Q name is proposed from the I name (QNameFor).
+    // Not for types whose two files share one pattern and are told apart
+    // only by the names the user gives them.
+    bool proposesQ = false;
+    // One of the hexadecimal text types ("Hex ... signed mixed").
+    bool hex = false;
+};
+
+// The traits of a format code; all off for a code without a row.
+const TypTraits& TraitsOf(int32_t code);
+
 constexpr int TL_COUNT = 33;
 constexpr int TS_COUNT = 26;
 constexpr int FMT_CODES = 34;          // 0..33; 33 is the handheld receiver recording
@@ -62,7 +90,6 @@ extern const TypStr ts[TS_COUNT];
 extern volatile signed char EscFlg;
 extern volatile signed char BrkFlg;
 
-int32_t LoadDatFile(IQDatStr* rec);
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count);
 void FreeArr(IQDatStr* rec);
 

@@ -1,5 +1,4 @@
 #include "text.h"
-#include "catalogue.h"
 #include "fileio.h"
 #include "progress.h"
 
@@ -45,10 +44,7 @@ bool isMarker(const char* b, const char* e)
 
 bool isEnd(const char* b, const char* e) { return e - b == 3 && std::memcmp(b, "END", 3) == 0; }
 
-bool hasHeader(int32_t code)
-{
-    return code == 6 || code == 7 || code == 10 || code == 11 || code == 13 || code == 26;
-}
+bool hasHeader(int32_t code) { return TraitsOf(code).header != TextHeader::None; }
 
 // The data lines left by the header filter: from the line after the first
 // marker (from the top when there is none) to the end, less a last "END".
@@ -561,14 +557,22 @@ int32_t SaveAscii(IQDatStr rec, int32_t code, const QString& fileI, const QStrin
     const uint64_t n = rec.I && rec.Q ? rec.N : 0;
     rec.N = n;
     QByteArray hdrI, hdrQ, trailer;
-    if (code == 6) {
+    switch (TraitsOf(code).header) {
+    case TextHeader::DaDispOne:
         hdrI = dadispHeader(rec, now, "i", "i", false);
         hdrQ = dadispHeader(rec, now, "q", "q", false);
-    } else if (code == 7) {
+        break;
+    case TextHeader::DaDispTwo:
         hdrI = dadispHeader(rec, now, "i_q", "i, q", true);
-    } else if (code == 10 || code == 11 || code == 13) {
-        hdrI = hdrQ = spwHeader(rec, code == 11);
+        break;
+    case TextHeader::SpwDouble:
+    case TextHeader::SpwRealImag:
+        hdrI = hdrQ = spwHeader(rec, TraitsOf(code).header == TextHeader::SpwRealImag);
         trailer = "END\n";
+        break;
+    case TextHeader::None:
+    case TextHeader::Marker:
+        break;
     }
 
     // Both files are opened before anything is written, so a Q file that
@@ -643,7 +647,7 @@ int32_t LoadAscii(IQDatStr* rec)
     if (st == ST_OK && !two)
         st = parseLines(si, n, LineKind::Pair, rec->I, rec->Q, ST_FILE1, rec->FileI);
     if (two) {
-        const LineKind kind = code == 26 ? LineKind::TimeValue : LineKind::Value;
+        const LineKind kind = TraitsOf(code).timeColumn ? LineKind::TimeValue : LineKind::Value;
         if (st == ST_OK)
             st = parseLines(si, n, kind, rec->I, nullptr, ST_FILE1, rec->FileI);
         if (st == ST_OK)
