@@ -1,6 +1,5 @@
 #include "binary.h"
-#include "fileio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QList>
 #include <QtGlobal>
@@ -15,9 +14,6 @@ namespace {
 // Points per chunk: a multiple of the 25000-sample cancel cadence, and a few
 // megabytes for the widest point (16 bytes).
 constexpr uint64_t kPts = 250000;
-
-const QString kReading = QStringLiteral("Reading IQ values...");
-const QString kWriting = QStringLiteral("Writing IQ values...");
 
 int32_t tooShort(int32_t st, const QString& file, uint64_t need, int64_t have)
 {
@@ -84,39 +80,13 @@ int32_t writePoints(io::Writer& w, uint64_t n, size_t size, Enc enc)
     return ST_OK;
 }
 
-// The shared tail of every writer: commit on success, otherwise leave the
-// old destination as it was.
-int32_t finish(io::Writer& w, int32_t st)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        w.cancel();
-        return st;
-    }
-    return w.commit() ? ST_OK : ST_FILE1;
-}
-
-int32_t openOut(io::Writer& w, const QString& file)
-{
-    if (!w.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
-    return ST_OK;
-}
-
-int32_t openIn(io::Reader& r, const QString& file, int32_t st)
-{
-    if (!r.open(file))
-        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
-    return ST_OK;
-}
-
 int32_t loadIqw(IQDatStr* rec, bool block)
 {
     io::Reader r;
-    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(r, rec->FileI, ST_FILE1))
         return st;
     const uint64_t n = uint64_t(r.size()) / 8;
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
         return LoadDone(rec, st);
@@ -238,7 +208,7 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
         const QString& name = pass ? rec->FileQ : rec->FileI;
         const int32_t err = pass ? ST_FILE2 : ST_FILE1;
         io::Reader r;
-        if ((st = openIn(r, name, err)))
+        if ((st = OpenIn(r, name, err)))
             break;
         uint8_t h[HeaderSize];
         Wfm w;
@@ -253,7 +223,7 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
             break;
         }
         if (pass == 0) {
-            ps.emplace(kReading, uint64_t(w.count));
+            ps.emplace(ReadingLabel(), uint64_t(w.count));
             if ((st = MakeIQArr(rec, uint64_t(w.count))))
                 break;
             rec->N = uint64_t(w.count);
@@ -282,7 +252,7 @@ int32_t LoadIQWBlk(IQDatStr* rec) { return loadIqw(rec, true); }
 int32_t LoadIbn(IQDatStr* rec)
 {
     io::Reader r;
-    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(r, rec->FileI, ST_FILE1))
         return st;
     uint8_t header[40];
     r.read(header, sizeof header);
@@ -293,7 +263,7 @@ int32_t LoadAdsSpwBin(IQDatStr* rec)
 {
     const bool twoFiles = !rec->FileQ.isEmpty();
     io::Reader ri, rq;
-    if (int32_t st = openIn(ri, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(ri, rec->FileI, ST_FILE1))
         return st;
     rec->N = 0;
     int32_t st = readSpwHeader(ri, twoFiles ? "$DATA\n" : "$DATA BINARY\n", rec, true);
@@ -303,14 +273,14 @@ int32_t LoadAdsSpwBin(IQDatStr* rec)
     if (!holds(ri, n, twoFiles ? 8 : 16))
         return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, n * (twoFiles ? 8 : 16), ri.left()));
     if (twoFiles) {
-        if ((st = openIn(rq, rec->FileQ, ST_FILE2)))
+        if ((st = OpenIn(rq, rec->FileQ, ST_FILE2)))
             return LoadDone(rec, st);
         if ((st = readSpwHeader(rq, "$DATA\n", rec, false)))
             return LoadDone(rec, st);
         if (!holds(rq, n, 8))
             return LoadDone(rec, tooShort(ST_FILE2, rec->FileQ, n * 8, rq.left()));
     }
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     if ((st = MakeIQArr(rec, n)))
         return LoadDone(rec, st);
     if (!twoFiles) {
@@ -337,11 +307,11 @@ int32_t LoadAdsBinTim(IQDatStr* rec)
 {
     io::Reader ri, rq;
     int32_t ni = 0, nq = 0;
-    if (int32_t st = openIn(ri, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(ri, rec->FileI, ST_FILE1))
         return st;
     int32_t st = readTimHeader(ri, ST_FILE1, &ni);
     if (st == ST_OK)
-        st = openIn(rq, rec->FileQ, ST_FILE2);
+        st = OpenIn(rq, rec->FileQ, ST_FILE2);
     if (st == ST_OK)
         st = readTimHeader(rq, ST_FILE2, &nq);
     if (st != ST_OK)
@@ -353,7 +323,7 @@ int32_t LoadAdsBinTim(IQDatStr* rec)
         return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, uint64_t(n) * 16, ri.left()));
     if (!holds(rq, uint64_t(n), 16))
         return LoadDone(rec, tooShort(ST_FILE2, rec->FileQ, uint64_t(n) * 16, rq.left()));
-    ProgressScope ps(kReading, uint64_t(n));
+    ProgressScope ps(ReadingLabel(), uint64_t(n));
     if ((st = MakeIQArr(rec, uint64_t(n))))
         return LoadDone(rec, st);
     rec->N = uint64_t(n);
@@ -378,7 +348,7 @@ int32_t LoadTds5000(IQDatStr* rec) { return loadWfmPair<kTdsHeader>(rec, parseTd
 int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
 {
     io::Reader r;
-    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(r, rec->FileI, ST_FILE1))
         return st;
     uint8_t h[84];
     if (!r.readFull(h, sizeof h))
@@ -389,14 +359,11 @@ int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
     const uint64_t n = rec->N;
     if (!holds(r, n, 4))
         return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, n * 4, r.left()));
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st == ST_OK)
         st = readPoints(r, n, 4, ST_FILE1, [rec](const uint8_t* b, uint64_t i, uint64_t k) {
-            for (uint64_t j = 0; j < k; ++j, b += 4) {
-                rec->I[i + j] = float(int16_t(io::le16(b)));
-                rec->Q[i + j] = float(int16_t(io::le16(b + 2)));
-            }
+            codec::DecodePairs<codec::Linear16>(b, k, rec->I + i, rec->Q + i);
         });
     return LoadDone(rec, st);
 }
@@ -404,10 +371,10 @@ int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
 int32_t SaveIQW(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
-    if (int32_t st = openOut(w, file))
+    if (int32_t st = OpenOut(w))
         return st;
-    ProgressScope ps(kWriting, rec.N);
-    return finish(w, writePoints(w, rec.N, 8, [&](uint8_t* b, uint64_t i) {
+    ProgressScope ps(WritingLabel(), rec.N);
+    return FinishWrite(w, writePoints(w, rec.N, 8, [&](uint8_t* b, uint64_t i) {
         io::putf32(b, rec.I[i]);
         io::putf32(b + 4, rec.Q[i]);
     }));
@@ -416,24 +383,24 @@ int32_t SaveIQW(IQDatStr rec, const QString& file)
 int32_t SaveIQWBlk(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
-    if (int32_t st = openOut(w, file))
+    if (int32_t st = OpenOut(w))
         return st;
-    ProgressScope ps(kWriting, rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     int32_t st = ST_OK;
     for (const float* src : {rec.I, rec.Q}) {
         st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
         if (st != ST_OK)
             break;
     }
-    return finish(w, st);
+    return FinishWrite(w, st);
 }
 
 int32_t SaveIBN(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
-    if (int32_t st = openOut(w, file))
+    if (int32_t st = OpenOut(w))
         return st;
-    ProgressScope ps(kWriting, rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     uint8_t h[40] = {};
     io::put32(h, 40);
     io::put32(h + 4, uint32_t(rec.N));
@@ -449,15 +416,15 @@ int32_t SaveIBN(IQDatStr rec, const QString& file)
         if (st != ST_OK)
             break;
     }
-    return finish(w, st);
+    return FinishWrite(w, st);
 }
 
 int32_t SaveSPWBin(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
-    if (int32_t st = openOut(w, file))
+    if (int32_t st = OpenOut(w))
         return st;
-    ProgressScope ps(kWriting, rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     QByteArray h;
     h += "$SIGNAL_FILE 9\n$USER_COMMENT\n\n$COMMON_INFO\n";
     h += "     SPW Version        = 4.70\n";
@@ -469,7 +436,7 @@ int32_t SaveSPWBin(IQDatStr rec, const QString& file)
     h += "     Complex Format     = Real_Imag\n";
     h += "$DATA BINARY\n";
     w.write(h);
-    return finish(w, writePoints(w, rec.N, 16, [&](uint8_t* b, uint64_t i) {
+    return FinishWrite(w, writePoints(w, rec.N, 16, [&](uint8_t* b, uint64_t i) {
         io::putf64(b, double(rec.I[i]));
         io::putf64(b + 8, double(rec.Q[i]));
     }));

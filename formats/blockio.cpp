@@ -1,5 +1,5 @@
 #include "blockio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QFile>
 #include <algorithm>
@@ -134,7 +134,7 @@ uint8_t* Scratch(int which, size_t bytes)
 int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt)
 {
     const uint64_t n = rec->N;
-    ProgressScope ps(QStringLiteral("Reading IQ values..."), n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     IQDatStr view = *rec;
     for (uint64_t i = 0; st == ST_OK && i < n;) {
@@ -156,7 +156,7 @@ int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn wr
     double scale = 0;
     if (int32_t st = open(rec, out, &scale, true))
         return st;
-    ProgressScope ps(QStringLiteral("Writing IQ values..."), rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     int32_t st = ST_OK;
     IQDatStr view = rec;
     for (uint64_t i = 0; i < rec.N && out->ok();) {
@@ -176,7 +176,7 @@ int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn wr
         return st;
     }
     if (!out->commit())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(out->path()));
+        return FailWith(ST_FILE1, why::cannotWrite(out->path()));
     return ST_OK;
 }
 

@@ -54,6 +54,7 @@ public:
     explicit Writer(const QString& path);
     ~Writer();
     bool open();
+    QString path() const { return f_.fileName(); }
     void write(const void* src, size_t n);
     void write(const QByteArray& b) { write(b.constData(), size_t(b.size())); }
     void u32(uint32_t v) { uint8_t b[4]; put32(b, v); write(b, 4); }

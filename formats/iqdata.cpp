@@ -1,6 +1,5 @@
 #include "iqdata.h"
-#include "fileio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QFile>
 #include <algorithm>
@@ -141,10 +140,7 @@ int32_t ReadShUnion(IQDatStr* rec, QFile* file, uint64_t n)
         qint64 got = file->read(reinterpret_cast<char*>(buf), qint64(k * 4));
         if (got < qint64(k * 4))
             std::memset(buf + (got > 0 ? got : 0), 0, size_t(k * 4 - uint64_t(got > 0 ? got : 0)));
-        for (uint64_t j = 0; j < k; ++j) {
-            rec->I[i + j] = float(int16_t(io::le16(buf + 4 * j)));
-            rec->Q[i + j] = float(int16_t(io::le16(buf + 4 * j + 2)));
-        }
+        codec::DecodePairs<codec::Linear16>(buf, k, rec->I + i, rec->Q + i);
         i += k;
     }
     return ST_OK;

@@ -1,6 +1,5 @@
 #include "text.h"
-#include "fileio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -15,9 +14,6 @@
 #include <vector>
 
 namespace {
-
-const QString kReading = QStringLiteral("Reading IQ values...");
-const QString kWriting = QStringLiteral("Writing IQ values...");
 
 // The EscPressed cadence; chunk loops start every chunk on a multiple of it.
 constexpr uint64_t kCadence = 25000;
@@ -327,13 +323,6 @@ int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, i
     return src.failed() ? readFailed(err, file) : ST_OK;
 }
 
-int32_t openIn(Pieces& src, const QString& file, int32_t st)
-{
-    if (!src.open(file))
-        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
-    return ST_OK;
-}
-
 QByteArray spwHeader(const IQDatStr& rec, bool realImag)
 {
     return QStringLiteral("$SIGNAL_FILE 9\n$USER_COMMENT\n\n$COMMON_INFO\nSPW Version 3.0\n\n"
@@ -588,7 +577,7 @@ int32_t SaveAscii(IQDatStr rec, int32_t code, const QString& fileI, const QStrin
             return FailWith(ST_FILE2, QStringLiteral("%1 cannot be created.").arg(fileQ));
         }
     }
-    ProgressScope ps(kWriting, n);
+    ProgressScope ps(WritingLabel(), n);
     wi.write(hdrI);
     int32_t st = writeValues(wi, rec.I, two ? nullptr : rec.Q, n);
     wi.write(trailer);
@@ -621,7 +610,7 @@ int32_t LoadAscii(IQDatStr* rec)
     const bool header = hasHeader(code);
     const bool two = !rec->FileQ.isEmpty();
     Pieces si('\n'), sq('\n');
-    if (int32_t st = openIn(si, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(si, rec->FileI, ST_FILE1))
         return st;
     Scan scI, scQ;
     int32_t st = scanLines(si, header, &scI, ST_FILE1, rec->FileI);
@@ -631,7 +620,7 @@ int32_t LoadAscii(IQDatStr* rec)
     uint64_t n = rI.end - rI.first;
     Range rQ{0, 0};
     if (two) {
-        if ((st = openIn(sq, rec->FileQ, ST_FILE2)))
+        if ((st = OpenIn(sq, rec->FileQ, ST_FILE2)))
             return LoadDone(rec, st);
         if ((st = scanLines(sq, header, &scQ, ST_FILE2, rec->FileQ)))
             return LoadDone(rec, st);
@@ -639,7 +628,7 @@ int32_t LoadAscii(IQDatStr* rec)
         // The shorter file decides; the extra lines of the longer are ignored.
         n = std::min(n, rQ.end - rQ.first);
     }
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     if ((st = MakeIQArr(rec, n)))
         return LoadDone(rec, st);
     rec->N = n;
@@ -661,7 +650,7 @@ int32_t LoadAscii(IQDatStr* rec)
 int32_t LoadAscMixNoLF(IQDatStr* rec)
 {
     Pieces src(' ');
-    if (int32_t st = openIn(src, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(src, rec->FileI, ST_FILE1))
         return st;
     const char *b, *e;
     uint64_t parts = 0;
@@ -671,7 +660,7 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
     if (src.failed())
         return LoadDone(rec, readFailed(ST_FILE1, rec->FileI));
     const uint64_t n = parts / 2;
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
         return LoadDone(rec, st);

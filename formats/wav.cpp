@@ -1,5 +1,5 @@
 #include "wav.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -91,13 +91,6 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
     return bad(file, QStringLiteral("has no data chunk."));
 }
 
-int32_t openIn(io::Reader& r, const QString& file, int32_t st)
-{
-    if (!r.open(file))
-        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
-    return ST_OK;
-}
-
 float chanFactor(float mn, float mx)
 {
     const float range = mx - mn;
@@ -109,21 +102,6 @@ float chanFactor(float mn, float mx)
     if (double(mx) * f >= 32768.0 || double(mn) * f <= -32769.0)
         f = float(32767.95 / double(std::max(std::fabs(mn), std::fabs(mx))));
     return f;
-}
-
-void encode16(const float* I, const float* Q, uint64_t n, double scale, uint8_t* b)
-{
-    for (uint64_t j = 0; j < n; ++j, b += 4) {
-        St16(b, Trunc32(double(I[j]) * scale));
-        St16(b + 2, Trunc32(double(Q[j]) * scale));
-    }
-}
-
-int32_t openOut(io::Writer& w, const QString& file)
-{
-    if (!w.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
-    return ST_OK;
 }
 
 } // namespace
@@ -176,7 +154,7 @@ double WavScale(float imin, float imax, float qmin, float qmax)
 
 int32_t OpenR_WavStereo(IQDatStr* rec, io::Reader* in, uint16_t* fmt, bool findRange, bool findPower)
 {
-    if (int32_t st = openIn(*in, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(*in, rec->FileI, ST_FILE1))
         return st;
     WavInfo w;
     if (int32_t st = readHeader(*in, rec->FileI, &w))
@@ -202,10 +180,7 @@ int32_t Read_WavStereo(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t fmt)
         float* I = rec->I + i;
         float* Q = rec->Q + i;
         if (frame == 4) {
-            for (uint64_t j = 0; j < k; ++j, b += 4) {
-                I[j] = float(Ld16(b));
-                Q[j] = float(Ld16(b + 2));
-            }
+            codec::DecodePairs<codec::Linear16>(b, k, I, Q);
         } else {
             for (uint64_t j = 0; j < k; ++j, b += 2) {
                 I[j] = float(int8_t(b[0]));
@@ -225,7 +200,7 @@ int32_t OpenW_WavStereo(IQDatStr rec, BlockOut* out, double* scale, bool findRan
         MaxMin1D(rec.Q, rec.N, &rec.QMax, &ix, &rec.QMin, &ix);
     }
     *scale = WavScale(rec.IMin, rec.IMax, rec.QMin, rec.QMax);
-    if (int32_t st = openOut(out->data(), out->path()))
+    if (int32_t st = OpenOut(out->data()))
         return st;
     out->data().write(WavHeader(rec.N, 2, rec.Clock));
     return ST_OK;
@@ -233,13 +208,7 @@ int32_t OpenW_WavStereo(IQDatStr rec, BlockOut* out, double* scale, bool findRan
 
 void Writ_WavStereo(IQDatStr rec, BlockOut* out, uint64_t n, double scale)
 {
-    for (uint64_t i = 0; i < n;) {
-        const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(1, size_t(k) * 4);
-        encode16(rec.I + i, rec.Q + i, k, scale, b);
-        out->data().write(b, size_t(k) * 4);
-        i += k;
-    }
+    codec::WritePairs<codec::Linear16>(rec, out->data(), n, scale);
 }
 
 int32_t LoadWavStereo(IQDatStr* rec)
@@ -261,12 +230,12 @@ int32_t LoadWavMono(IQDatStr* rec)
 {
     io::Reader ri, rq;
     WavInfo wi, wq;
-    int32_t st = openIn(ri, rec->FileI, ST_FILE1);
+    int32_t st = OpenIn(ri, rec->FileI, ST_FILE1);
     if (st == ST_OK)
         st = readHeader(ri, rec->FileI, &wi);
     if (st == ST_OK && wi.code != kMono16 && wi.code != kMono8)
         st = bad(rec->FileI, QStringLiteral("is not a mono file; \"WAV mixed\" reads stereo files."));
-    if (st == ST_OK && (st = openIn(rq, rec->FileQ, ST_FILE2)) == ST_OK)
+    if (st == ST_OK && (st = OpenIn(rq, rec->FileQ, ST_FILE2)) == ST_OK)
         st = readHeader(rq, rec->FileQ, &wq);
     // Both files are decoded alike, so they must agree on the format.
     if (st == ST_OK && wq.code != wi.code)
@@ -279,7 +248,7 @@ int32_t LoadWavMono(IQDatStr* rec)
     rec->N = wi.frames;
     rec->Clock = wi.clock;
     const size_t size = wi.code == kMono16 ? 2 : 1;
-    ProgressScope ps(QStringLiteral("Reading IQ values..."), rec->N);
+    ProgressScope ps(ReadingLabel(), rec->N);
     st = MakeIQArr(rec, rec->N);
     for (uint64_t i = 0; st == ST_OK && i < rec->N;) {
         if ((st = PollChunk(i)))
@@ -292,8 +261,7 @@ int32_t LoadWavMono(IQDatStr* rec)
                 break;
             }
             if (size == 2)
-                for (uint64_t j = 0; j < k; ++j)
-                    dst[j] = float(Ld16(b + 2 * j));
+                codec::DecodeMono<codec::Linear16>(b, k, dst);
             else
                 for (uint64_t j = 0; j < k; ++j)
                     dst[j] = float(int8_t(b[j]));
@@ -310,14 +278,14 @@ int32_t SaveWavMono(IQDatStr rec, const QString& fileI, const QString& fileQ)
     MaxMin1D(rec.Q, rec.N, &rec.QMax, &ix, &rec.QMin, &ix);
     const double scale = WavScale(rec.IMin, rec.IMax, rec.QMin, rec.QMax);
     io::Writer wi(fileI), wq(fileQ);
-    if (int32_t st = openOut(wi, fileI))
+    if (int32_t st = OpenOut(wi))
         return st;
-    if (!wq.open())
-        return FailWith(ST_FILE2, QStringLiteral("%1 cannot be created.").arg(fileQ));
+    if (int32_t st = OpenOut(wq, ST_FILE2))
+        return st;
     const QByteArray h = WavHeader(rec.N, 1, rec.Clock);
     wi.write(h);
     wq.write(h);
-    ProgressScope ps(QStringLiteral("Writing IQ values..."), rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     int32_t st = ST_OK;
     for (uint64_t i = 0; i < rec.N && wi.ok() && wq.ok();) {
         if ((st = PollChunk(i)))
@@ -325,8 +293,7 @@ int32_t SaveWavMono(IQDatStr rec, const QString& fileI, const QString& fileQ)
         const uint64_t k = std::min(rec.N - i, kChunkSamples);
         for (auto [w, src] : {std::pair{&wi, rec.I + i}, std::pair{&wq, rec.Q + i}}) {
             uint8_t* b = Scratch(1, size_t(k) * 2);
-            for (uint64_t j = 0; j < k; ++j)
-                St16(b + 2 * j, Trunc32(double(src[j]) * scale));
+            codec::EncodeMono<codec::Linear16>(src, k, scale, b);
             w->write(b, size_t(k) * 2);
         }
         i += k;
