@@ -17,8 +17,8 @@ constexpr uint64_t kPts = 250000;
 
 int32_t tooShort(int32_t st, const QString& file, uint64_t need, int64_t have)
 {
-    return FailWith(st, QStringLiteral("%1 announces %2 data bytes but holds %3.")
-                        .arg(file).arg(need).arg(have < 0 ? 0 : have));
+    return FailWith(st, why::truncated(file, QStringLiteral("it announces %1 data bytes but holds %2")
+                                                 .arg(need).arg(have < 0 ? 0 : have)));
 }
 
 // True when n points of size bytes fit into the bytes left in the file.
@@ -38,7 +38,7 @@ int32_t readPoints(io::Reader& r, uint64_t n, size_t size, int32_t ioErr, Dec de
             return ST_CANCEL;
         uint64_t k = std::min(n - i, kPts);
         if (!r.readFull(buf.data(), size_t(k) * size))
-            return FailWith(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+            return FailWith(ioErr, why::truncated(r.file().fileName()));
         dec(buf.data(), i, k);
         i += k;
     }
@@ -53,7 +53,7 @@ int32_t readFloats(io::Reader& r, float* dst, uint64_t n, int32_t ioErr)
             return ST_CANCEL;
         uint64_t k = std::min(n - i, 2 * kPts);
         if (!r.readFull(dst + i, size_t(k) * 4))
-            return FailWith(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+            return FailWith(ioErr, why::truncated(r.file().fileName()));
 #if Q_BYTE_ORDER != Q_LITTLE_ENDIAN
         for (uint64_t j = i; j < i + k; ++j)
             dst[j] = io::lef32(reinterpret_cast<const uint8_t*>(dst + j));
@@ -112,8 +112,8 @@ int32_t readSpwHeader(io::Reader& r, const QByteArray& marker, IQDatStr* rec, bo
     for (;;) {
         QByteArray line = r.readLine(100);
         if (line.isEmpty())
-            return FailWith(ST_FILE1, QStringLiteral("%1 has no \"%2\" line.")
-                                      .arg(r.file().fileName(), QString(marker).trimmed()));
+            return FailWith(ST_FILE1, why::cannotRead(r.file().fileName(), QStringLiteral("it has no \"%1\" line")
+                                                                               .arg(QString(marker).trimmed())));
         if (line == marker)
             return ST_OK;
         if (!takeValues)
@@ -131,8 +131,9 @@ int32_t readSpwHeader(io::Reader& r, const QByteArray& marker, IQDatStr* rec, bo
             bool ok = false;
             qulonglong n = value.toULongLong(&ok);
             if (!ok)
-                return FailWith(ST_FILE1, QStringLiteral("The point count \"%1\" is not a number.")
-                                          .arg(QString(value)));
+                return FailWith(ST_FILE1, why::cannotRead(r.file().fileName(),
+                                                          QStringLiteral("its point count \"%1\" is not a number")
+                                                              .arg(QString(value))));
             rec->N = n;
         }
     }
@@ -147,7 +148,7 @@ int32_t readTimHeader(io::Reader& r, int32_t err, int32_t* count)
     r.readLine(100);
     QByteArray fourth = r.readLine(200);
     if (fourth.isEmpty())
-        return FailWith(err, QStringLiteral("%1 has no complete header.").arg(r.file().fileName()));
+        return FailWith(err, why::truncated(r.file().fileName(), QStringLiteral("it ends inside its header")));
     QList<QByteArray> pieces = second.split(' ');
     *count = pieces.size() > 3 ? int32_t(pieces[3].trimmed().toUInt()) : 0;
     return ST_OK;
@@ -175,7 +176,7 @@ int32_t parseAwg(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
     w->add = -0.5;
     w->bigUnsigned = true;
     if (w->count < 0)
-        return FailWith(err, QStringLiteral("%1 announces %2 points.").arg(name).arg(w->count));
+        return FailWith(err, why::cannotRead(name, QStringLiteral("it announces %1 points").arg(w->count)));
     return ST_OK;
 }
 
@@ -189,10 +190,11 @@ int32_t parseTds(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
     w->mul = io::lef64(h + 176);
     w->add = io::lef64(h + 184);
     if (perPoint <= 0)
-        return FailWith(err, QStringLiteral("%1 gives %2 bytes per point.").arg(name).arg(perPoint));
+        return FailWith(err, why::cannotRead(name, QStringLiteral("it gives %1 bytes per point").arg(perPoint)));
     w->count = (bytes + 7 - w->first) / perPoint;
     if (w->count < 0 || w->first < 0)
-        return FailWith(err, QStringLiteral("%1 announces %2 points from byte %3.").arg(name).arg(w->count).arg(w->first));
+        return FailWith(err, why::cannotRead(name, QStringLiteral("it announces %1 points from byte %2")
+                                                       .arg(w->count).arg(w->first)));
     return ST_OK;
 }
 
@@ -213,7 +215,7 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
         uint8_t h[HeaderSize];
         Wfm w;
         if (!r.readFull(h, sizeof h))
-            st = FailWith(err, QStringLiteral("%1 is shorter than its header.").arg(name));
+            st = FailWith(err, why::truncated(name, QStringLiteral("it ends inside its header")));
         else
             st = parse(h, name, err, &w);
         if (st != ST_OK)
@@ -229,8 +231,7 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
             rec->N = uint64_t(w.count);
             std::fill(rec->Q, rec->Q + rec->N, 0.0f);
         } else if (uint64_t(w.count) != rec->N) {
-            st = FailWith(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
-                                     .arg(rec->N).arg(w.count));
+            st = FailWith(ST_LENGTH, why::lengths(rec->FileI, rec->N, name, uint64_t(w.count)));
             break;
         }
         float* dst = pass ? rec->Q : rec->I;
@@ -318,7 +319,8 @@ int32_t LoadAdsBinTim(IQDatStr* rec)
         return LoadDone(rec, st);
     const int32_t n = std::min(ni, nq);
     if (n < 0)
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("The point count %1 is negative.").arg(n)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::cannotRead(ni < 0 ? rec->FileI : rec->FileQ,
+                                                                QStringLiteral("its point count %1 is negative").arg(n))));
     if (!holds(ri, uint64_t(n), 16))
         return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, uint64_t(n) * 16, ri.left()));
     if (!holds(rq, uint64_t(n), 16))
@@ -352,7 +354,7 @@ int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
         return st;
     uint8_t h[84];
     if (!r.readFull(h, sizeof h))
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 is shorter than its header.").arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::truncated(rec->FileI, QStringLiteral("it ends inside its header"))));
     rec->Clock = int32_t(io::le32(h + 32));
     if (countFromFile)
         rec->N = io::le64(h + 64);

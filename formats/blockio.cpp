@@ -119,7 +119,7 @@ int32_t ScanBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt, 
         rec->SumSq = sum;
         rec->Peak = std::sqrt(peakSq);
     }
-    return in->seek(start) ? ST_OK : ST_FILE1;
+    return in->seek(start) ? ST_OK : FailWith(ST_FILE1, why::cannotRead(rec->FileI));
 }
 
 uint8_t* Scratch(int which, size_t bytes)

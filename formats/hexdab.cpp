@@ -232,12 +232,12 @@ int32_t loadHex(IQDatStr* rec, uint32_t maxCode, Dec dec)
         return LoadDone(rec, st);
     rec->N = n;
     if (!in.restart())
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 cannot be read.").arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::cannotRead(rec->FileI)));
     for (uint64_t i = 0; i < n; ++i) {
         if ((st = EscPressed(i)))
             return LoadDone(rec, st);
         if (!in.next())
-            return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI)));
+            return LoadDone(rec, FailWith(ST_FILE1, why::changed(rec->FileI)));
         Part a, b;
         splitLine(in.begin(), in.end(), &a, &b);
         uint32_t c;
@@ -261,8 +261,8 @@ int32_t readDabBlock(Lines& in, float* dst, uint64_t n, uint64_t base, const QSt
         if (int32_t st = EscPressed(base + i))
             return st;
         if (!in.next())
-            return FailWith(ST_FILE1, QStringLiteral("%1 ends after %2 of %3 %4 values.")
-                                      .arg(file).arg(i).arg(n).arg(what));
+            return FailWith(ST_FILE1, why::truncated(file, QStringLiteral("it ends after %1 of %2 %3 values")
+                                                               .arg(i).arg(n).arg(what)));
         dst[i] = QByteArray(in.begin(), int(in.end() - in.begin())).trimmed().toFloat();
     }
     return ST_OK;
@@ -343,14 +343,14 @@ int32_t LoadDAB(IQDatStr* rec)
     bool ok = false;
     const uint64_t n = first.size() > 1 ? first[1].trimmed().toULongLong(&ok) : 0;
     if (!ok)
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 has no sample count in its first line.")
-                                            .arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::cannotRead(rec->FileI,
+                                                                QStringLiteral("it has no sample count in its first line"))));
     // Every sample needs an I line and a Q line of at least one byte each:
     // a count the file cannot hold is refused before anything is allocated.
     const uint64_t bytes = uint64_t(std::max<int64_t>(r.size(), 0));
     if (n > bytes / 2)
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 announces %2 samples but holds only %3 bytes.")
-                                            .arg(rec->FileI).arg(n).arg(bytes)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::truncated(rec->FileI, QStringLiteral("it announces %1 samples but holds only %2 bytes")
+                                                                               .arg(n).arg(bytes))));
     ProgressScope ps(ReadingLabel(), 2 * n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
@@ -360,7 +360,7 @@ int32_t LoadDAB(IQDatStr* rec)
     st = readDabBlock(in, rec->I, n, 0, rec->FileI, "I");
     if (st == ST_OK) {
         if (!in.next() || !in.next())
-            st = FailWith(ST_FILE1, QStringLiteral("%1 has no Q block.").arg(rec->FileI));
+            st = FailWith(ST_FILE1, why::truncated(rec->FileI, QStringLiteral("it has no Q block")));
         else
             st = readDabBlock(in, rec->Q, n, n, rec->FileI, "Q");
     }

@@ -228,7 +228,7 @@ struct Scan {
 
 int32_t readFailed(int32_t st, const QString& file)
 {
-    return FailWith(st, QStringLiteral("%1 cannot be read.").arg(file));
+    return FailWith(st, why::cannotRead(file));
 }
 
 // First pass: counts the lines and finds the header marker and a trailer, so
@@ -313,7 +313,7 @@ int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, i
             return ST_CANCEL;
         if (!src.next(&b, &e))
             return src.failed() ? readFailed(err, file)
-                                : FailWith(err, QStringLiteral("%1 changed while it was read.").arg(file));
+                                : FailWith(err, why::changed(file));
         switch (kind) {
         case LineKind::Pair: splitPair(b, e, a + i, q + i); break;
         case LineKind::Value: a[i] = text::ParseFloat(b, e); break;
@@ -679,7 +679,7 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
         got = got && src.next(&b, &e);
         if (!got) {
             st = src.failed() ? readFailed(ST_FILE1, rec->FileI)
-                              : FailWith(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI));
+                              : FailWith(ST_FILE1, why::changed(rec->FileI));
             break;
         }
         rec->Q[k] = text::ParseFloat(b, e);

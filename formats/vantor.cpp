@@ -58,7 +58,7 @@ int32_t OpenR_VantorRaw(IQDatStr* rec, io::Reader* in, bool findRange, bool find
     const QString hname = VantorHeaderName(rec->FileI);
     QFile hf(hname);
     if (!hf.open(QIODevice::ReadOnly))
-        return FailWith(ST_FILE1, QStringLiteral("The header file %1 cannot be opened.").arg(hname));
+        return FailWith(ST_FILE1, why::cannotOpen(hname));
     const QByteArray h = hf.read(kMaxHeader);
     hf.close();
     // A missing or unreadable tag keeps the value given for the load (the
@@ -84,8 +84,7 @@ int32_t OpenW_VantorRaw(IQDatStr rec, BlockOut* out, double* scale, bool findRan
 {
     io::Writer* hw = out->openSide(VantorHeaderName(out->path()));
     if (!hw->ok())
-        return FailWith(ST_FILE1, QStringLiteral("The header file %1 cannot be created.")
-                                      .arg(VantorHeaderName(out->path())));
+        return FailWith(ST_FILE1, why::cannotCreate(VantorHeaderName(out->path())));
     hw->write(VantorHeader(rec, QDateTime::currentDateTime()));
     if (int32_t st = OpenOut(out->data())) {
         out->cancel();

@@ -19,9 +19,9 @@ struct WavInfo {
     double clock = 0;
 };
 
-int32_t bad(const QString& file, const QString& why)
+int32_t bad(const QString& file, const QString& reason)
 {
-    return FailWith(ST_WAVFMT, file + QStringLiteral(" ") + why);
+    return FailWith(ST_WAVFMT, why::cannotRead(file, reason));
 }
 
 // Walks the chunk list from the RIFF header to the "data" chunk and leaves
@@ -33,10 +33,10 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
 {
     uint8_t h[12];
     if (!r.readFull(h, sizeof h))
-        return bad(file, QStringLiteral("is shorter than a WAV header."));
+        return bad(file, QStringLiteral("it is shorter than a WAV header"));
     const bool rf64 = std::memcmp(h, "RF64", 4) == 0;
     if ((!rf64 && std::memcmp(h, "RIFF", 4) != 0) || std::memcmp(h + 8, "WAVE", 4) != 0)
-        return bad(file, QStringLiteral("is not a RIFF/WAVE file."));
+        return bad(file, QStringLiteral("it is not a RIFF/WAVE file"));
     bool haveFmt = false, haveDs64 = false;
     uint64_t ds64Data = 0;
     uint16_t tag = 0, channels = 0, bits = 0;
@@ -49,24 +49,24 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
         const uint32_t size = io::le32(c + 4);
         if (std::memcmp(c, "data", 4) == 0) {
             if (!haveFmt)
-                return bad(file, QStringLiteral("has its data before its format chunk."));
+                return bad(file, QStringLiteral("its data comes before its format chunk"));
             if (tag != 1)
-                return bad(file, QStringLiteral("holds format %1, not PCM.").arg(tag));
+                return bad(file, QStringLiteral("it holds format %1, not PCM").arg(tag));
             if (bits != 8 && bits != 16)
-                return bad(file, QStringLiteral("holds %1-bit samples; 8 and 16 bits are read.").arg(bits));
+                return bad(file, QStringLiteral("it holds %1-bit samples; 8 and 16 bits are read").arg(bits));
             if (channels != 1 && channels != 2)
-                return bad(file, QStringLiteral("has %1 channels.").arg(channels));
+                return bad(file, QStringLiteral("it has %1 channels").arg(channels));
             const int64_t start = pos + 8;
             uint64_t data = rf64 && haveDs64 && size == 0xFFFFFFFFu ? ds64Data : size;
             data = std::min<uint64_t>(data, uint64_t(std::max<int64_t>(r.size() - start, 0)));
             w->code = uint16_t((bits / 8) * 256 + channels);
             w->frames = data / (uint64_t(bits / 8) * channels);
             w->clock = double(float(int32_t(rate)));
-            return r.seek(start) ? ST_OK : ST_FILE1;
+            return r.seek(start) ? ST_OK : FailWith(ST_FILE1, why::cannotRead(file));
         }
         if (std::memcmp(c, "fmt ", 4) == 0) {
             if (size < 16)
-                return bad(file, QStringLiteral("has a format chunk of %1 bytes.").arg(size));
+                return bad(file, QStringLiteral("it has a format chunk of %1 bytes").arg(size));
             uint8_t f[40] = {};
             const size_t k = std::min<size_t>(size, sizeof f);
             if (!r.readFull(f, k))
@@ -88,7 +88,7 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
         }
         pos += 8 + int64_t(size) + (size & 1);
     }
-    return bad(file, QStringLiteral("has no data chunk."));
+    return bad(file, QStringLiteral("it has no data chunk"));
 }
 
 float chanFactor(float mn, float mx)
@@ -160,7 +160,7 @@ int32_t OpenR_WavStereo(IQDatStr* rec, io::Reader* in, uint16_t* fmt, bool findR
     if (int32_t st = readHeader(*in, rec->FileI, &w))
         return st;
     if (w.code != kStereo16 && w.code != kStereo8)
-        return bad(rec->FileI, QStringLiteral("is not a stereo file; \"WAV single\" reads mono pairs."));
+        return bad(rec->FileI, QStringLiteral("it is not a stereo file; \"WAV single\" reads mono pairs"));
     rec->N = w.frames;
     rec->Clock = w.clock;
     *fmt = w.code;
@@ -176,7 +176,7 @@ int32_t Read_WavStereo(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t fmt)
         const uint64_t k = std::min(n - i, kChunkSamples);
         uint8_t* b = Scratch(0, size_t(k) * frame);
         if (!in->readFull(b, size_t(k) * frame))
-            return FailWith(ST_FILE1, QStringLiteral("%1 ends early.").arg(rec->FileI));
+            return FailWith(ST_FILE1, why::truncated(rec->FileI));
         float* I = rec->I + i;
         float* Q = rec->Q + i;
         if (frame == 4) {
@@ -234,15 +234,14 @@ int32_t LoadWavMono(IQDatStr* rec)
     if (st == ST_OK)
         st = readHeader(ri, rec->FileI, &wi);
     if (st == ST_OK && wi.code != kMono16 && wi.code != kMono8)
-        st = bad(rec->FileI, QStringLiteral("is not a mono file; \"WAV mixed\" reads stereo files."));
+        st = bad(rec->FileI, QStringLiteral("it is not a mono file; \"WAV mixed\" reads stereo files"));
     if (st == ST_OK && (st = OpenIn(rq, rec->FileQ, ST_FILE2)) == ST_OK)
         st = readHeader(rq, rec->FileQ, &wq);
     // Both files are decoded alike, so they must agree on the format.
     if (st == ST_OK && wq.code != wi.code)
-        st = bad(rec->FileQ, QStringLiteral("does not have the sample format of the I file."));
+        st = bad(rec->FileQ, QStringLiteral("it does not have the sample format of the I file"));
     if (st == ST_OK && wq.frames < wi.frames)
-        st = FailWith(ST_LENGTH, QStringLiteral("The I file holds %1 samples, the Q file %2.")
-                                     .arg(wi.frames).arg(wq.frames));
+        st = FailWith(ST_LENGTH, why::lengths(rec->FileI, wi.frames, rec->FileQ, wq.frames));
     if (st != ST_OK)
         return LoadDone(rec, st);
     rec->N = wi.frames;
@@ -257,7 +256,7 @@ int32_t LoadWavMono(IQDatStr* rec)
         for (auto [r, dst, err] : {std::tuple{&ri, rec->I + i, ST_FILE1}, std::tuple{&rq, rec->Q + i, ST_FILE2}}) {
             uint8_t* b = Scratch(0, size_t(k) * size);
             if (!r->readFull(b, size_t(k) * size)) {
-                st = FailWith(err, QStringLiteral("%1 ends early.").arg(r->file().fileName()));
+                st = FailWith(err, why::truncated(r->file().fileName()));
                 break;
             }
             if (size == 2)

@@ -30,18 +30,19 @@ int32_t readHeader(io::Reader& r, const QString& file, QByteArray* header)
             break;
         from = head.size();
         if (head.size() >= kMaxHeader)
-            return FailWith(ST_FILE1, QStringLiteral("%1 has no end of header (\"#\") in its first %2 bytes.")
-                                          .arg(file).arg(kMaxHeader));
+            return FailWith(ST_FILE1, why::cannotRead(file, QStringLiteral("it has no end of header (\"#\") in its "
+                                                                           "first %1 bytes")
+                                                                .arg(kMaxHeader)));
         char buf[65536];
         const size_t got = r.read(buf, sizeof buf);
         if (got == 0)
-            return FailWith(ST_FILE1, hashes == 0
-                                          ? QStringLiteral("%1 has no \"#\" ending its header.").arg(file)
-                                          : QStringLiteral("%1 has an EMPTYTAG but no second \"#\".").arg(file));
+            return FailWith(ST_FILE1, why::cannotRead(file, hashes == 0
+                                                                ? QStringLiteral("it has no \"#\" ending its header")
+                                                                : QStringLiteral("it has an EMPTYTAG but no second \"#\"")));
         head.append(buf, int(got));
     }
     *header = head.left(end);
-    return r.seek(end) ? ST_OK : ST_FILE1;
+    return r.seek(end) ? ST_OK : FailWith(ST_FILE1, why::cannotRead(file));
 }
 
 // The text between "KEY:" and the next "}", blanks removed; nothing when
@@ -106,13 +107,13 @@ int32_t OpenR_HvWv(IQDatStr* rec, io::Reader* in, bool findRange, bool findPower
     if (cOk)
         rec->Clock = c;
     if (h.contains(QStringLiteral("WWAVEFORM")))
-        return FailWith(ST_REFUSED, QStringLiteral("%1 holds a scrambled waveform.").arg(file));
+        return FailWith(ST_REFUSED, why::cannotRead(file, QStringLiteral("it holds a scrambled waveform")));
     if (!nOk)
-        return FailWith(ST_FILE1, QStringLiteral("%1: the sample count \"%2\" is not a number.").arg(file, *samples));
+        return FailWith(ST_FILE1, why::cannotRead(file, QStringLiteral("its sample count \"%1\" is not a number").arg(*samples)));
     if (!cOk)
-        return FailWith(ST_FILE1, QStringLiteral("%1: the clock \"%2\" is not a number.").arg(file, *clock));
+        return FailWith(ST_FILE1, why::cannotRead(file, QStringLiteral("its clock \"%1\" is not a number").arg(*clock)));
     if (n > present)
-        return FailWith(ST_FILE1, QStringLiteral("%1 announces %2 samples but holds %3.").arg(file).arg(n).arg(present));
+        return FailWith(ST_FILE1, why::truncated(file, QStringLiteral("it announces %1 samples but holds %2").arg(n).arg(present)));
     return ScanBlocks(rec, in, readWv, 0, findRange, findPower, false);
 }
 
