@@ -1,14 +1,12 @@
 #include "blockio.h"
 #include "codec.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 io::Writer* BlockOut::openSide(const QString& path)
 {
-    sidePath_ = path;
     side_ = std::make_unique<io::Writer>(path);
     side_->open();
     return side_.get();
@@ -16,23 +14,11 @@ io::Writer* BlockOut::openSide(const QString& path)
 
 bool BlockOut::commit()
 {
-    if (!ok()) {
-        cancel();
-        return false;
-    }
-    // The small header goes first; should the data then fail, a header that
-    // did not exist before is taken away again rather than left orphaned.
-    const bool sideExisted = side_ && QFile::exists(sidePath_);
-    if (side_ && !side_->commit()) {
-        data_.cancel();
-        return false;
-    }
-    if (!data_.commit()) {
-        if (side_ && !sideExisted)
-            QFile::remove(sidePath_);
-        return false;
-    }
-    return true;
+    if (!side_)
+        return data_.commit();
+    // The header goes first; should the data then fail, the old header is
+    // put back (or the new one taken away), so header and data still match.
+    return io::CommitPair(*side_, data_) == 0;
 }
 
 void BlockOut::cancel()

@@ -33,7 +33,6 @@ public:
 private:
     QString path_;
     io::Writer data_;
-    QString sidePath_;
     std::unique_ptr<io::Writer> side_;
 };
 

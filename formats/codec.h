@@ -78,6 +78,23 @@ inline int32_t FinishWrite(io::Writer& w, int32_t st)
     return w.commit() ? ST_OK : FailWith(ST_FILE1, why::cannotWrite(w.path()));
 }
 
+// The tail of every two-file writer: both files replace their
+// destinations, or neither does.
+inline int32_t FinishPair(io::Writer& wi, io::Writer& wq, int32_t st)
+{
+    EscFlg = 0;
+    if (st != ST_OK) {
+        wi.cancel();
+        wq.cancel();
+        return st;
+    }
+    switch (io::CommitPair(wi, wq)) {
+    case 0: return ST_OK;
+    case 1: return FailWith(ST_FILE1, why::cannotWrite(wi.path()));
+    default: return FailWith(ST_FILE2, why::cannotWrite(wq.path()));
+    }
+}
+
 // ---------------------------------------------------------------- samples
 
 // Double to signed 32-bit as the file formats expect it: toward zero, and

@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <matio.h>
@@ -64,6 +67,18 @@ public:
         return true;
     }
     const QString& name() const { return tmp_; }
+    const QString& dest() const { return dest_; }
+
+    // Puts the library's output on the disk before it replaces anything.
+    bool sync() const
+    {
+        const int fd = ::open(nativeName(tmp_).constData(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+        ::close(fd);
+        return ok;
+    }
 
     bool commit()
     {
@@ -135,15 +150,24 @@ int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named>
     return ST_OK;
 }
 
-int32_t commitAll(std::initializer_list<std::pair<TempMat*, int32_t>> temps, std::initializer_list<QString> files)
+int32_t commitOne(TempMat& t)
 {
-    auto f = files.begin();
-    for (auto [t, err] : temps) {
-        if (!t->commit())
-            return FailWith(err, QStringLiteral("%1 cannot be replaced.").arg(*f));
-        ++f;
+    return t.sync() && t.commit() ? ST_OK : FailWith(ST_FILE1, why::cannotWrite(t.dest()));
+}
+
+// Both files complete and on the disk before either replaces its
+// destination; a failure leaves both old files.
+int32_t commitTwo(TempMat& ti, TempMat& tq)
+{
+    if (!ti.sync())
+        return FailWith(ST_FILE1, why::cannotWrite(ti.dest()));
+    if (!tq.sync())
+        return FailWith(ST_FILE2, why::cannotWrite(tq.dest()));
+    switch (io::CommitBoth(ti.dest(), [&ti] { return ti.commit(); }, [&tq] { return tq.commit(); })) {
+    case 0: return ST_OK;
+    case 1: return FailWith(ST_FILE1, why::cannotWrite(ti.dest()));
+    default: return FailWith(ST_FILE2, why::cannotWrite(tq.dest()));
     }
-    return ST_OK;
 }
 
 // What the element tags of a MAT-5 file say about a top-level variable.
@@ -362,9 +386,8 @@ int32_t SaveMLabBinSgl(IQDatStr rec, const QString& fileI, const QString& fileQ)
     int32_t st = writeMat(ti, fileI, {{"I", rec.I}}, rec.N, ST_FILE1);
     if (st == ST_OK)
         st = writeMat(tq, fileQ, {{"Q", rec.Q}}, rec.N, ST_FILE2);
-    // Both files are complete before either replaces its destination.
     if (st == ST_OK)
-        st = commitAll({{&ti, ST_FILE1}, {&tq, ST_FILE2}}, {fileI, fileQ});
+        st = commitTwo(ti, tq);
     EscFlg = 0;
     return st;
 }
@@ -376,7 +399,7 @@ int32_t SaveMLabBinMix(IQDatStr rec, const QString& file)
     TempMat t(file);
     int32_t st = writeMat(t, file, {{"I", rec.I}, {"Q", rec.Q}}, rec.N, ST_FILE1);
     if (st == ST_OK)
-        st = commitAll({{&t, ST_FILE1}}, {file});
+        st = commitOne(t);
     EscFlg = 0;
     return st;
 }

@@ -9,7 +9,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -566,42 +565,21 @@ int32_t SaveAscii(IQDatStr rec, int32_t code, const QString& fileI, const QStrin
 
     // Both files are opened before anything is written, so a Q file that
     // cannot be created leaves the I file as it was too.
-    io::Writer wi(fileI);
-    if (!wi.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(fileI));
-    std::unique_ptr<io::Writer> wq;
-    if (two) {
-        wq = std::make_unique<io::Writer>(fileQ);
-        if (!wq->open()) {
-            wi.cancel();
-            return FailWith(ST_FILE2, QStringLiteral("%1 cannot be created.").arg(fileQ));
-        }
-    }
+    io::Writer wi(fileI), wq(fileQ);
+    if (int32_t st = OpenOut(wi))
+        return st;
+    if (int32_t st = two ? OpenOut(wq, ST_FILE2) : ST_OK)
+        return st;
     ProgressScope ps(WritingLabel(), n);
     wi.write(hdrI);
     int32_t st = writeValues(wi, rec.I, two ? nullptr : rec.Q, n);
     wi.write(trailer);
     if (two && st == ST_OK) {
-        wq->write(hdrQ);
-        st = writeValues(*wq, rec.Q, nullptr, n);
-        wq->write(trailer);
+        wq.write(hdrQ);
+        st = writeValues(wq, rec.Q, nullptr, n);
+        wq.write(trailer);
     }
-    EscFlg = 0;
-    if (st == ST_OK && !wi.ok())
-        st = FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
-    if (st == ST_OK && wq && !wq->ok())
-        st = FailWith(ST_FILE2, QStringLiteral("%1 cannot be written.").arg(fileQ));
-    if (st == ST_OK && !wi.commit())
-        st = FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
-    if (st != ST_OK) {
-        wi.cancel();
-        if (wq)
-            wq->cancel();
-        return st;
-    }
-    if (wq && !wq->commit())
-        return FailWith(ST_FILE2, QStringLiteral("%1 cannot be written; %2 was written.").arg(fileQ, fileI));
-    return ST_OK;
+    return two ? FinishPair(wi, wq, st) : FinishWrite(wi, st);
 }
 
 int32_t LoadAscii(IQDatStr* rec)

@@ -297,25 +297,5 @@ int32_t SaveWavMono(IQDatStr rec, const QString& fileI, const QString& fileQ)
         }
         i += k;
     }
-    EscFlg = 0;
-    if (st != ST_OK) {
-        wi.cancel();
-        wq.cancel();
-        return st;
-    }
-    if (!wi.ok() || !wq.ok()) {
-        const bool first = !wi.ok();
-        wi.cancel();
-        wq.cancel();
-        return FailWith(first ? ST_FILE1 : ST_FILE2,
-                        QStringLiteral("%1 cannot be written.").arg(first ? fileI : fileQ));
-    }
-    // Both files were written in full before either replaces its old one.
-    if (!wi.commit()) {
-        wq.cancel();
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
-    }
-    if (!wq.commit())
-        return FailWith(ST_FILE2, QStringLiteral("%1 cannot be written.").arg(fileQ));
-    return ST_OK;
+    return FinishPair(wi, wq, st);
 }

@@ -1,15 +1,18 @@
 // The 16-bit sample-pair codec behind the WAV, WV and raw recorder block
-// functions, checked against the one-sample-at-a-time forms it replaced.
+// functions, checked against the one-sample-at-a-time forms it replaced,
+// and the commit of two files as one.
 #include "formats/vantor.h"
 #include "formats/wav.h"
 #include "formats/wv.h"
 #include "testutil.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 using namespace testutil;
 
@@ -123,6 +126,54 @@ private slots:
             }
             QVERIFY(in.seek(4));
             QCOMPARE(c.read(&r.r, &in, 65536), ST_FILE1);
+        }
+    }
+
+    // Every failure point of a two-file commit leaves both old files (or
+    // none) in place, and nothing beside them. A destination turned into a
+    // folder after opening makes its rename fail.
+    void pairCommitIsAllOrNothing()
+    {
+        struct {
+            const char* name;
+            bool iOld, qOld;
+            int breaks;  // 0 none, 1 the I destination, 2 the Q destination
+            int result;
+        } rows[] = {
+            {"both replace old files", true, true, 0, 0},
+            {"both new", false, false, 0, 0},
+            {"Q fails: old I put back", true, true, 2, 2},
+            {"Q fails: new I taken away", false, false, 2, 2},
+            {"I fails: Q untouched", true, true, 1, 1},
+        };
+        for (const auto& row : rows) {
+            QTemporaryDir d;
+            const QString fi = d.filePath("x.i"), fq = d.filePath("x.q");
+            if (row.iOld)
+                QVERIFY(writeFile(fi, "old I"));
+            if (row.qOld)
+                QVERIFY(writeFile(fq, "old Q"));
+            io::Writer wi(fi), wq(fq);
+            QVERIFY(wi.open() && wq.open());
+            wi.write(QByteArray("new I"));
+            wq.write(QByteArray("new Q"));
+            const QString broken = row.breaks == 1 ? fi : fq;
+            if (row.breaks) {
+                QFile::remove(broken);
+                QVERIFY(QDir().mkpath(broken + "/inside"));
+            }
+            QVERIFY2(io::CommitPair(wi, wq) == row.result, row.name);
+            const bool done = row.result == 0;
+            for (auto [f, side, old] : {std::tuple{fi, 1, row.iOld}, std::tuple{fq, 2, row.qOld}}) {
+                if (row.breaks == side)
+                    QVERIFY2(QFileInfo(f).isDir(), row.name);
+                else if (done || old)
+                    QVERIFY2(readFile(f) == (done ? "new " : "old ") + QByteArray(side == 1 ? "I" : "Q"), row.name);
+                else
+                    QVERIFY2(!QFile::exists(f), row.name);
+            }
+            QCOMPARE(QDir(d.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+                     int(done || row.iOld || row.breaks == 1) + int(done || row.qOld || row.breaks == 2));
         }
     }
 };
