@@ -555,41 +555,26 @@ void MainWindow::on_Save_Q_clicked()
     SavePostAction();
 }
 
-void MainWindow::on_Save_Sav_clicked()
+void MainWindow::SaveOrAppend(bool append)
 {
     if (busy)
         return;
     statusBar()->showMessage(saveRec.FileQ.isEmpty() ? QStringLiteral("Saving IQ file...")
                                                      : QStringLiteral("Saving I and Q files..."),
                              kStatusMs);
-    appendMode = false;
+    appendMode = append;
     guardSamples = ui->Save_Grd->value();
     int32_t st;
     {
         Busy b(this);
         st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
     }
-    ReportSaveError(st, false);
+    ReportSaveError(st, append);
     SavePostAction();
 }
 
-void MainWindow::on_Save_App_clicked()
-{
-    if (busy)
-        return;
-    statusBar()->showMessage(saveRec.FileQ.isEmpty() ? QStringLiteral("Saving IQ file...")
-                                                     : QStringLiteral("Saving I and Q files..."),
-                             kStatusMs);
-    appendMode = true;
-    guardSamples = ui->Save_Grd->value();
-    int32_t st;
-    {
-        Busy b(this);
-        st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
-    }
-    ReportSaveError(st, true);
-    SavePostAction();
-}
+void MainWindow::on_Save_Sav_clicked() { SaveOrAppend(false); }
+void MainWindow::on_Save_App_clicked() { SaveOrAppend(true); }
 
 // ---------------------------------------------------------------- tabs
 

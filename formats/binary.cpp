@@ -245,6 +245,24 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
     return LoadDone(rec, st);
 }
 
+// The block layout of IQW and IBN: a header, all I values, then all Q
+// values, float32 little-endian.
+int32_t saveBlocks(const IQDatStr& rec, const QString& file, const QByteArray& header)
+{
+    io::Writer w(file);
+    if (int32_t st = OpenOut(w))
+        return st;
+    ProgressScope ps(WritingLabel(), rec.N);
+    w.write(header);
+    int32_t st = ST_OK;
+    for (const float* src : {rec.I, rec.Q}) {
+        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
+        if (st != ST_OK)
+            break;
+    }
+    return FinishWrite(w, st);
+}
+
 } // namespace
 
 int32_t LoadIQW(IQDatStr* rec) { return loadIqw(rec, false); }
@@ -382,27 +400,10 @@ int32_t SaveIQW(IQDatStr rec, const QString& file)
     }));
 }
 
-int32_t SaveIQWBlk(IQDatStr rec, const QString& file)
-{
-    io::Writer w(file);
-    if (int32_t st = OpenOut(w))
-        return st;
-    ProgressScope ps(WritingLabel(), rec.N);
-    int32_t st = ST_OK;
-    for (const float* src : {rec.I, rec.Q}) {
-        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
-        if (st != ST_OK)
-            break;
-    }
-    return FinishWrite(w, st);
-}
+int32_t SaveIQWBlk(IQDatStr rec, const QString& file) { return saveBlocks(rec, file, QByteArray()); }
 
 int32_t SaveIBN(IQDatStr rec, const QString& file)
 {
-    io::Writer w(file);
-    if (int32_t st = OpenOut(w))
-        return st;
-    ProgressScope ps(WritingLabel(), rec.N);
     uint8_t h[40] = {};
     io::put32(h, 40);
     io::put32(h + 4, uint32_t(rec.N));
@@ -411,14 +412,7 @@ int32_t SaveIBN(IQDatStr rec, const QString& file)
     io::put32(h + 24, 1);
     io::put32(h + 28, uint32_t(rec.N));
     io::putf64(h + 32, rec.Clock);
-    w.write(h, sizeof h);
-    int32_t st = ST_OK;
-    for (const float* src : {rec.I, rec.Q}) {
-        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
-        if (st != ST_OK)
-            break;
-    }
-    return FinishWrite(w, st);
+    return saveBlocks(rec, file, QByteArray(reinterpret_cast<const char*>(h), sizeof h));
 }
 
 int32_t SaveSPWBin(IQDatStr rec, const QString& file)
