@@ -3,7 +3,6 @@
 
 #include <QFile>
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -70,36 +69,27 @@ uint64_t MaxAllocSamples()
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count)
 {
     FreeArr(rec);
-    if (count > MaxAllocSamples()) {
+    struct Arrays {
+        std::unique_ptr<float[]> i, q;
+    };
+    auto a = std::make_shared<Arrays>();
+    if (count <= MaxAllocSamples()) {
+        a->i.reset(new (std::nothrow) float[count]);
+        a->q.reset(new (std::nothrow) float[count]);
+    }
+    if (!a->i || !a->q) {
         SetDetail(QStringLiteral("%1 samples do not fit into memory.").arg(count));
         return ST_NOMEM;
     }
-    rec->I = new (std::nothrow) float[count];
-    rec->Q = new (std::nothrow) float[count];
-    if (!rec->I || !rec->Q) {
-        FreeArr(rec);
-        SetDetail(QStringLiteral("%1 samples do not fit into memory.").arg(count));
-        return ST_NOMEM;
-    }
+    rec->I = a->i.get();
+    rec->Q = a->q.get();
+    rec->Keep = std::move(a);
     return ST_OK;
-}
-
-namespace {
-std::atomic<ArrayReleaseHook> releaseHook{nullptr};
-}
-
-void SetArrayReleaseHook(ArrayReleaseHook hook)
-{
-    releaseHook = hook;
 }
 
 void FreeArr(IQDatStr* rec)
 {
-    ArrayReleaseHook hook = releaseHook;
-    if (!(rec->I && hook && hook(rec->I, rec->Q))) {
-        delete[] rec->I;
-        delete[] rec->Q;
-    }
+    rec->Keep.reset();
     rec->I = nullptr;
     rec->Q = nullptr;
 }

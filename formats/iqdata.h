@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 class QFile;
 
@@ -30,6 +31,11 @@ struct IQDatStr {
     uint64_t N = 0;
     float* I = nullptr;
     float* Q = nullptr;
+    // Owns I and Q when MakeIQArr made them. Copies of the record, and a
+    // symbols reply still going out, share the arrays: they go when the last
+    // holder lets them go. For the replies' sake samples are never rewritten
+    // in place; new data (a load, a trace) always comes in fresh arrays.
+    std::shared_ptr<const void> Keep;
     float RefLev = 0;       // dBm
     float IMin = 0, IMax = 0, QMin = 0, QMax = 0;
     int32_t SrcTab = 0;     // 0 Load tab (file), 1 Trace tab (instrument)
@@ -93,14 +99,6 @@ extern volatile signed char BrkFlg;
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count);
 void FreeArr(IQDatStr* rec);
 
-// Sample arrays may still be read after their record lets them go (a
-// symbols reply going out over the network shares the load record's arrays
-// instead of copying them). FreeArr offers the arrays to this hook first;
-// it returns true when it took both over and frees them itself later. For
-// the same reason the samples of a record are never rewritten in place: new
-// data (a load, a trace) always comes in fresh arrays from MakeIQArr.
-using ArrayReleaseHook = bool (*)(float* i, float* q);
-void SetArrayReleaseHook(ArrayReleaseHook hook);
 uint64_t MaxMin1D(const float* v, uint64_t n, float* max, uint64_t* maxIdx,
                   float* min, uint64_t* minIdx);
 int32_t EscPressed(uint64_t index);
