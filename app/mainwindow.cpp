@@ -35,7 +35,7 @@ constexpr int kTraceTab = 1;
 constexpr int kAlder = 0;
 constexpr int kZelkova = 17;
 
-bool ProposesQ(const TypStr& t) { return t.Files == 2 && TraitsOf(t.Code).proposesQ; }
+bool ProposesQ(const TypStr& t) { return TraitsOf(t.Code).proposesQ; }
 
 // Append is not offered for the hexadecimal text types.
 bool OffersAppend(const TypStr& t) { return !TraitsOf(t.Code).hex; }
