@@ -202,7 +202,7 @@ void TstVisa::resourceNames()
 {
     QFETCH(QByteArray, name);
     QFETCH(ViStatus, status);
-    if (name.contains("inst0") && !portmapperFree())
+    if (name.startsWith("TCPIP::127.0.0.1::inst0") && !portmapperFree())
         QSKIP("a portmapper may answer on this host");
     Session s;
     QCOMPARE(s.open(name.constData()), status);
