@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -165,7 +164,7 @@ CLIENT* rpcClient(int fd, const Peer& peer, uint16_t port, u_long prog, u_long v
     nb.buf = &addr;
     nb.len = nb.maxlen = peer.len;
     // libtirpc writes with blocking write(2); SO_SNDTIMEO bounds each write.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    setBlocking(fd);
     CLIENT* cl = clnt_vc_create(fd, &nb, prog, vers, RecordBufferSize, RecordBufferSize);
     if (!cl) {
         close(fd);
