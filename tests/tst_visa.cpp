@@ -439,14 +439,26 @@ void TstVisa::faults()
     }
 }
 
-// Status byte, device clear and go-to-local per transport.
+// A write longer than a VXI-11 link takes at once, status byte, device clear
+// and go-to-local per transport.
 void TstVisa::control()
 {
     QFETCH(QString, transport);
     Sim sim;
-    START(sim, transport);
+    const QString log = dir.filePath("sim-" + transport + ".log");
+    START(sim, transport, {"--log", log});
     Session s;
     QCOMPARE(s.open(sim.rsrc.constData()), VI_SUCCESS);
+    // Pieces of at most 1 MB with END on the last only: the simulator sees
+    // the two messages whole.
+    const QByteArray big = "ZZZ #71500000" + QByteArray(1500000, 'A');
+    QCOMPARE(s.write(big + "\n*IDN?\n"), VI_SUCCESS);
+    QByteArray idn;
+    QCOMPARE(s.read(200, &idn), VI_SUCCESS);
+    QCOMPARE(idn, Idn);
+    QFile f(log);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == big + "\\n\n*IDN?\\n\n"); // the log escapes each line feed
     ViUInt16 stb = 0xFFFF;
     QCOMPARE(viReadSTB(s.vi, &stb), VI_SUCCESS);
     QVERIFY(stb < 256);
