@@ -1,7 +1,9 @@
 // Orvex's VISA library: the message-end scanner, the exported names, and
 // sessions against the instrument simulator over raw sockets and VXI-11.
+#include "common/byteorder.h"
 #include "visa/eom.h"
 #include "visa/orvexvisa.h"
+#include "visa/readreply.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -108,6 +110,8 @@ class TstVisa : public QObject {
 private slots:
     void scanner_data();
     void scanner();
+    void readReply_data();
+    void readReply();
     void exportsExactly();
     void resourceNames_data();
     void resourceNames();
@@ -162,6 +166,36 @@ void TstVisa::scanner()
         }
         QVERIFY2(got == ends, qPrintable(QString("pieces of %1").arg(piece)));
     }
+}
+
+void TstVisa::readReply_data()
+{
+    QTest::addColumn<quint32>("len");
+    for (quint32 len : {0u, 1u, 7u, 8u, 9u, 0xFFFFFFF0u})
+        QTest::addRow("%u", len) << len;
+}
+
+// device_read's data lands in the caller's buffer of 8 bytes or not at all.
+void TstVisa::readReply()
+{
+    QFETCH(quint32, len);
+    uint8_t wire[12 + 12] = {};
+    io::putBe32(wire + 4, 4); // reason: END
+    io::putBe32(wire + 8, len);
+    for (int k = 0; k < 12; ++k)
+        wire[12 + k] = uint8_t('a' + k);
+    char buf[8 + 4];
+    memset(buf, '#', sizeof buf);
+    ovisa::ReadReply r;
+    r.buf = buf;
+    r.cap = 8;
+    XDR x;
+    xdrmem_create(&x, reinterpret_cast<char*>(wire), sizeof wire, XDR_DECODE);
+    QCOMPARE(bool(ovisa::xdrReadReply(&x, &r)), len <= 8);
+    QCOMPARE(r.oversize, len > 8);
+    QCOMPARE(r.got, len <= 8 ? len : 0u);
+    QCOMPARE(QByteArray(buf, 12), QByteArray("abcdefgh").left(int(r.got)) + QByteArray(12 - int(r.got), '#'));
+    xdr_destroy(&x);
 }
 
 void TstVisa::exportsExactly()

@@ -1,6 +1,7 @@
 // VXI-11 core channel over ONC RPC/TCP through libtirpc. The portmapper on
 // port 111 names the core channel's port; one link per session.
 #include "visa/net.h"
+#include "visa/readreply.h"
 #include "visa/transport.h"
 
 #include <rpc/rpc.h>
@@ -110,33 +111,6 @@ private:
     sigset_t pipe_, old_;
     bool wasPending_ = false;
 };
-
-// device_read's reply decoded straight into the caller's buffer: a reply
-// longer than the request is refused instead of being allocated or copied.
-struct ReadReply
-{
-    long error = 0;
-    long reason = 0;
-    char* buf = nullptr;
-    u_int cap = 0;
-    u_int got = 0;
-    bool oversize = false;
-};
-
-bool_t xdrReadReply(XDR* x, ReadReply* r)
-{
-    u_int len = 0;
-    if (!xdr_long(x, &r->error) || !xdr_long(x, &r->reason) || !xdr_u_int(x, &len))
-        return FALSE;
-    if (len > r->cap) {
-        r->oversize = true;
-        return FALSE;
-    }
-    if (len && !xdr_opaque(x, r->buf, len))
-        return FALSE;
-    r->got = len;
-    return TRUE;
-}
 
 template <typename F>
 xdrproc_t xdrProc(F f)
