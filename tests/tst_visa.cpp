@@ -2,6 +2,7 @@
 // sessions against the instrument simulator over raw sockets and VXI-11.
 #include "common/byteorder.h"
 #include "visa/eom.h"
+#include "visa/format.h"
 #include "visa/orvexvisa.h"
 #include "visa/readreply.h"
 
@@ -35,6 +36,24 @@ bool portmapperFree()
     const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(fd);
     return ok;
+}
+
+ViStatus scan(const char* fmt, const char* text, ...)
+{
+    va_list ap;
+    va_start(ap, text);
+    const ViStatus st = ovisa::scanMessage(fmt, &ap, text, strlen(text));
+    va_end(ap);
+    return st;
+}
+
+ViStatus format(std::string* out, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    const ViStatus st = ovisa::formatMessage(fmt, &ap, out);
+    va_end(ap);
+    return st;
 }
 
 // The simulator with one transport; it ends when the test closes its input.
@@ -110,6 +129,7 @@ class TstVisa : public QObject {
 private slots:
     void scanner_data();
     void scanner();
+    void formattedIo();
     void readReply_data();
     void readReply();
     void exportsExactly();
@@ -166,6 +186,29 @@ void TstVisa::scanner()
         }
         QVERIFY2(got == ends, qPrintable(QString("pieces of %1").arg(piece)));
     }
+}
+
+// Widths and '#' sizes bound every string a reply is scanned into.
+void TstVisa::formattedIo()
+{
+    char word[6], rest[4];
+    ViUInt32 size = sizeof rest;
+    int i = 0;
+    long l = 0;
+    float f = 0;
+    double d = 0;
+    QCOMPARE(scan("%5s%#t", "abcdefgh\n", word, &size, rest), VI_SUCCESS);
+    QCOMPARE(QByteArray(word) + "|" + QByteArray(rest), QByteArray("abcde|fgh"));
+    QCOMPARE(size, 3u);
+    QCOMPARE(scan("%d,%lf;%f %ld", "-12,1.5E6;2.5  7\n", &i, &d, &f, &l), VI_SUCCESS);
+    QVERIFY(i == -12 && d == 1.5e6 && f == 2.5f && l == 7);
+    QCOMPARE(scan("%d", "x", &i), VI_SUCCESS); // no number: left as it was
+    QCOMPARE(i, -12);
+    QCOMPARE(scan("%q", "x", &i), VI_ERROR_NSUP_FMT);
+    std::string out;
+    QCOMPARE(format(&out, "%s=%5.2f|%-3d|%c%%|%lu|%*d", "a", 1.5, 7, 'x', 42ul, 3, 5), VI_SUCCESS);
+    QCOMPARE(QByteArray(out.c_str()), QByteArray("a= 1.50|7  |x%|42|  5"));
+    QCOMPARE(format(&out, "%b", 1), VI_ERROR_NSUP_FMT);
 }
 
 void TstVisa::readReply_data()
