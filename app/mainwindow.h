@@ -90,8 +90,10 @@ private:
     void StartServer();
     void StopServer();
 
-    // Seams of the VISA library: initialise it, open and close the default
-    // resource manager. False means the program cannot run.
+    // The VISA library: load it, open and close the default resource
+    // manager. False means the program cannot run. visaLoader is the loader
+    // used, so a test can start the window on a library of its choice.
+    static bool (*visaLoader)();
     bool VisaInit();
     bool VisaOpenRm();
     void VisaCloseRm();
@@ -142,4 +144,5 @@ private:
 
     friend class WindowTest;
     friend class WindowRemoteTest;
+    friend class VisaTest;
 };
