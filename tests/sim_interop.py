@@ -23,7 +23,7 @@ failures = []
 def check(name, got, expected):
     if got != expected:
         failures.append(name)
-        print("FAIL %s: got %r, expected %r" % (name, got, expected))
+        print("FAIL %s: got %.200r, expected %.200r" % (name, got, expected))
 
 
 def start(*args):
@@ -42,6 +42,10 @@ def start(*args):
 
 def block(n):
     return bytes(k % 251 for k in range(n))
+
+
+def letters(start, n):
+    return bytes(65 + k % 26 for k in range(start, start + n))
 
 
 class Rpc:
@@ -111,6 +115,8 @@ def core_channel(port):
         ("nothing pending", None, {"timeout": 50}, (15, 0, b"")),
         ("message split over writes", [b"*OPC", b"?;SIM:BLOCK? 300"], {}, (0, 4, b"1;#3300" + block(300) + b"\n")),
         ("zero-length block", b"SIM:BLOCK? 0\n", {}, (0, 4, b"#10\n")),
+        ("largest read answer", b"SIM:TEXT? 16777300\n", {"size": 1 << 25}, (0, 0, letters(0, 1 << 24))),
+        ("after the largest", None, {"size": 1 << 25}, (0, 4, letters(1 << 24, 84) + b"\n")),
     ]
     for name, message, kwargs, expected in cases:
         for i, m in enumerate(message if isinstance(message, list) else [message] if message else []):

@@ -145,6 +145,8 @@ private slots:
     void replies_data();
     void replies();
     void logLines();
+    void blocks_data();
+    void blocks();
     void acquisition_data();
     void acquisition();
     void recording();
@@ -218,6 +220,29 @@ void TestSim::logLines()
     auto other = sim.connect();
     QCOMPARE(ask(*other, "*OPC?\n"), QByteArray("1\n"));
     QCOMPARE(sim.log(), QStringList({"SIM:TEXT? 1;X #13\\n\\\\\\xFF;*OPC?\\n", "*IDN?\\t\\r\\n", "*OPC?\\n"}));
+}
+
+// Test blocks are generated from a repeated period in runs of up to 1 MiB;
+// sizes straddle the period and the run.
+void TestSim::blocks_data()
+{
+    QTest::addColumn<int>("size");
+    for (int n : {0, 1, 250, 251, 252, (1 << 20) - 1, 1 << 20, (1 << 20) + 1, 3 * (1 << 20) + 5})
+        QTest::addRow("%d", n) << n;
+}
+
+void TestSim::blocks()
+{
+    QFETCH(int, size);
+    Sim sim({});
+    auto s = sim.connect();
+    s->write("SIM:BLOCK? " + QByteArray::number(size) + "\n");
+    QByteArray data = readBlock(*s);
+    QCOMPARE(data.size(), size);
+    int wrong = 0;
+    while (wrong < size && uint8_t(data[wrong]) == wrong % 251)
+        ++wrong;
+    QCOMPARE(wrong, size);
 }
 
 // Every analyzer runs the acquisition's set-up of its family and delivers
