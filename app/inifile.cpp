@@ -1,4 +1,5 @@
 #include "inifile.h"
+#include "instrument/devtable.h"
 
 #include <QRegularExpression>
 #include <QSettings>
@@ -41,6 +42,9 @@ void LoadIniFile(const QString& path, AnaStr* ana, IQDatStr* load, IQDatStr* sav
 
     s.beginGroup(QStringLiteral("Analyzer"));
     ana->DevTyp = s.value(QStringLiteral("Type"), d.DevTyp).toInt();
+    // A type this version does not know would index past the type table.
+    if (!DevTypValid(ana->DevTyp))
+        ana->DevTyp = d.DevTyp;
     ana->RsrcStr = s.value(QStringLiteral("VISA Resource String"), d.RsrcStr).toString();
     ana->DatTyp = s.value(QStringLiteral("Data Type"), d.DatTyp).toString();
     ana->FltTyp = s.value(QStringLiteral("Filter Type"), d.FltTyp).toString();

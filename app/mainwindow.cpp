@@ -8,6 +8,8 @@
 #include "formats/catalogue.h"
 #include "graph/fftgraph.h"
 #include "formats/save.h"
+#include "instrument/devtable.h"
+#include "instrument/hvvisa.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -32,8 +34,6 @@ const QString kIniName = QStringLiteral("/Orvex.ini");
 constexpr uint64_t kSaveLimit = 50000000;
 constexpr int kStatusMs = 1000;
 constexpr int kTraceTab = 1;
-constexpr int kAlder = 0;
-constexpr int kZelkova = 17;
 
 bool ProposesQ(const TypStr& t) { return TraitsOf(t.Code).proposesQ; }
 
@@ -116,9 +116,19 @@ void MainWindow::closeEvent(QCloseEvent* e)
     QMainWindow::closeEvent(e);
 }
 
-bool MainWindow::VisaInit() { return true; }
-bool MainWindow::VisaOpenRm() { return true; }
-void MainWindow::VisaCloseRm() {}
+bool (*MainWindow::visaLoader)() = hvVisaDll_Init;
+
+bool MainWindow::VisaInit() { return visaLoader(); }
+
+bool MainWindow::VisaOpenRm() { return hvOpenDefaultRM(&ana.Rm) >= VI_SUCCESS; }
+
+void MainWindow::VisaCloseRm()
+{
+    // Closing the manager also ends every instrument session opened on it.
+    if (ana.Rm != 0)
+        hvClose(ana.Rm);
+    ana.Rm = 0;
+}
 
 void MainWindow::Fatal(const QString& title, const QString& text)
 {
@@ -217,7 +227,7 @@ void MainWindow::FillTraceLists() {}
 void MainWindow::UpdTracePnl()
 {
     ui->Trace_VisaRS->setText(ana.RsrcStr);
-    const bool osc = ana.DevTyp == kZelkova;
+    const bool osc = ag[ana.DevTyp].Tr.Family == DevFamily::Scope;
     ui->Osc->setVisible(osc);
     ui->Ana->setVisible(!osc);
     if (!osc) {
@@ -293,7 +303,7 @@ bool MainWindow::DstPairComplete() const
 
 void MainWindow::RecomputeTraceCount()
 {
-    if (loadRec.SrcTab != kTraceTab || ana.DevTyp != kAlder)
+    if (loadRec.SrcTab != kTraceTab || !ag[ana.DevTyp].does(kCountByRecLen))
         return;
     const double n = ana.SRate * ana.RecLen * 0.001;
     // Truncated toward zero and kept to 32 bits, as the instrument counts.

@@ -20,6 +20,10 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Loads the VISA library at start-up; a test may start the window on a
+    // library of its choice.
+    static bool (*visaLoader)();
+
 signals:
     void remoteError(HvRemoteException* e);
 
@@ -90,8 +94,8 @@ private:
     void StartServer();
     void StopServer();
 
-    // Seams of the VISA library: initialise it, open and close the default
-    // resource manager. False means the program cannot run.
+    // The VISA library: load it, open and close the default resource
+    // manager. False means the program cannot run.
     bool VisaInit();
     bool VisaOpenRm();
     void VisaCloseRm();

@@ -1,10 +1,10 @@
 // Acquisition settings record and the instrument option flags.
 #pragma once
 
+#include "common/visadefs.h"
+
 #include <QString>
 #include <cstdint>
-
-using ViSession = uint32_t;
 
 // Member defaults are the configuration file's defaults, so the window (on a
 // first start) and the command line (always) begin from the same values.

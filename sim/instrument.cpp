@@ -962,7 +962,7 @@ const std::vector<Instrument::Engine::Command>& Instrument::Engine::commands()
         {"IQ:STATe", sc, Both, &E::word, "iqstat", "OFF,ON", 0, 0, 0},
         {"CHANnel#:IQ:INPType", sc, Both, &E::word, "inpt", "REAL,COMPLEX", 0, 0, 0},
         {"CHANnel#:IQ:INPMode", sc, Both, &E::word, "inpm", "BAS,RFIF", 0, 0, 0},
-        {"IQ:RBWidth", sc, Both, &E::num, "rbw", "", 0.8, 0.01, 1},
+        {"IQ:RBWidth", sc, Both, &E::num, "rbw", "", 0.8, 0, 0},
         {"IQ:SRATe", sc, Both, &E::num, "srat", "", 1e9, 100, 1e10},
         {"IQ:RLENgth", sc, Both, &E::recordLength, "", "", 0, 0, 0},
         {"CHANnel#:IQ:CFRequency", sc, Both, &E::num, "cfr", "", 1e9, 0, 1e11},

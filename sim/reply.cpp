@@ -51,10 +51,19 @@ uint64_t Reply::size() const
     return n;
 }
 
+uint64_t Reply::textSize() const
+{
+    uint64_t n = 0;
+    for (const Segment& s : segments)
+        n += s.text.size();
+    return n;
+}
+
 void ReplyQueue::push(Reply r)
 {
     if (r.empty())
         return;
+    heldText_ += r.textSize();
     messages_.push_back(std::move(r));
     if (messages_.size() == 1) {
         segment_ = 0;
@@ -67,6 +76,7 @@ void ReplyQueue::push(Reply r)
 void ReplyQueue::clear()
 {
     messages_.clear();
+    heldText_ = 0;
     segment_ = 0;
     offset_ = 0;
     consumed_ = 0;
@@ -121,6 +131,7 @@ bool ReplyQueue::consume(size_t n)
     }
     if (consumed_ < frontSize_)
         return false;
+    heldText_ -= messages_.front().textSize();
     messages_.pop_front();
     segment_ = 0;
     offset_ = 0;

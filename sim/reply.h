@@ -43,6 +43,7 @@ struct Reply {
     void text(const std::string& s);
     void generated(std::shared_ptr<const Pattern> p, uint64_t start, uint64_t length);
     uint64_t size() const;
+    uint64_t textSize() const;
     bool empty() const { return segments.empty(); }
 };
 
@@ -53,6 +54,9 @@ class ReplyQueue {
 public:
     void push(Reply r);
     bool empty() const { return messages_.empty(); }
+    size_t messages() const { return messages_.size(); }
+    // Literal bytes held (generated data costs nothing until it is read).
+    uint64_t heldText() const { return heldText_; }
     void clear();
     // Size of the message at the front and how much of it was consumed.
     uint64_t frontSize() const { return frontSize_; }
@@ -70,6 +74,7 @@ private:
     uint64_t offset_ = 0;      // position inside that segment
     uint64_t consumed_ = 0;
     uint64_t frontSize_ = 0;
+    uint64_t heldText_ = 0;
 };
 
 } // namespace sim

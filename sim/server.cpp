@@ -250,6 +250,10 @@ constexpr size_t kMaxRecvSize = size_t(1) << 20;      // announced to clients fo
 constexpr size_t kMaxRecord = kMaxRecvSize + 4096;     // largest call record accepted
 constexpr size_t kMaxRead = size_t(16) << 20;          // largest device_read answer
 constexpr int kMaxLinks = 256;
+// A client that writes queries and never reads cannot grow a link's output
+// without bound: beyond these, further replies are discarded.
+constexpr size_t kMaxQueuedReplies = 4096;
+constexpr uint64_t kMaxQueuedText = uint64_t(64) << 20;
 
 enum AcceptStat { Success = 0, ProgUnavail = 1, ProgMismatch = 2, ProcUnavail = 3, GarbageArgs = 4 };
 enum VxiError { NoError = 0, InvalidLink = 4, OutOfResources = 9, NotSupported = 8, IoTimeout = 15, Aborted = 23 };
@@ -366,6 +370,14 @@ void progMismatch(Out& out, uint32_t xid, uint32_t low, uint32_t high)
     out.u32(high);
 }
 
+// True when the XDR length field at byte offset `at` of the arguments does
+// not claim more bytes than the call holds; checked before decoding so that
+// a forged length never becomes an allocation.
+bool lengthFits(const RpcCall& c, size_t at)
+{
+    return c.argLength >= at + 4 && io::be32(c.args + at) <= c.argLength - at - 4;
+}
+
 template <typename T>
 bool decode(const RpcCall& c, bool_t (*fn)(XDR*, T*), T* value)
 {
@@ -452,7 +464,7 @@ struct VxiConnection {
     void createLink(const RpcCall& c, Out& out)
     {
         Create_LinkParms p{};
-        if (!decode(c, xdr_Create_LinkParms, &p)) {
+        if (!lengthFits(c, 12) || !decode(c, xdr_Create_LinkParms, &p)) {
             release(xdr_Create_LinkParms, &p);
             return out.header(c.xid, GarbageArgs);
         }
@@ -474,7 +486,7 @@ struct VxiConnection {
     void write(const RpcCall& c, Out& out)
     {
         Device_WriteParms p{};
-        if (!decode(c, xdr_Device_WriteParms, &p)) {
+        if (!lengthFits(c, 16) || !decode(c, xdr_Device_WriteParms, &p)) {
             release(xdr_Device_WriteParms, &p);
             return out.header(c.xid, GarbageArgs);
         }
@@ -493,7 +505,8 @@ struct VxiConnection {
             for (const std::string& m : messages) {
                 Reply reply = instrument->execute(m);
                 lock.lock();
-                l->out.push(std::move(reply));
+                if (l->out.messages() < kMaxQueuedReplies && l->out.heldText() + reply.textSize() <= kMaxQueuedText)
+                    l->out.push(std::move(reply));
                 lock.unlock();
             }
             l->wake.notify_all();
