@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -448,6 +449,13 @@ struct VxiConnection {
     Faults faults;
     std::vector<long> owned;
     bool close = false; // the drop fault ends the connection after this reply
+    bool gone = false;  // the client hung up while a read waited
+
+    bool peerGone() const
+    {
+        pollfd p{fd, POLLRDHUP, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
+    }
 
     void error(Out& out, const RpcCall& c, long code)
     {
@@ -530,8 +538,19 @@ struct VxiConnection {
         if (!l)
             return error(out, c, InvalidLink), out.u32(0), out.u32(0);
         std::unique_lock<std::mutex> lock(l->mutex);
-        l->wake.wait_for(lock, std::chrono::milliseconds(p.io_timeout),
-                         [&l] { return l->aborted || !l->out.empty(); });
+        // Waits in slices so that a client that hangs up during a long
+        // time-out does not hold its connection slot until the time-out ends.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(p.io_timeout);
+        while (!l->aborted && l->out.empty()) {
+            auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero())
+                break;
+            l->wake.wait_for(lock, std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(250)));
+            if (peerGone()) {
+                gone = true;
+                return;
+            }
+        }
         if (l->aborted || l->out.empty()) {
             long code = l->aborted ? Aborted : IoTimeout;
             l->aborted = false;
@@ -675,7 +694,7 @@ struct VxiConnection {
                 rpcVersionMismatch(out, c.xid);
             else
                 dispatch(c, out);
-            if (!sendRecord(fd, out))
+            if (gone || !sendRecord(fd, out))
                 break;
         }
         for (long id : owned)
