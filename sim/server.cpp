@@ -300,6 +300,8 @@ struct Out {
     }
 };
 
+// One RPC record over TCP: fragments with a 4-byte mark, the last flagged;
+// a record larger than any call we serve ends the connection.
 bool readRecord(int fd, std::vector<uint8_t>* rec)
 {
     rec->clear();
@@ -397,6 +399,8 @@ void release(bool_t (*fn)(XDR*, T*), T* value)
 
 // ---------------------------------------------------------------- VXI-11
 
+// A VXI-11 link: its own input (partial message) and output queue; the
+// instrument state behind it is shared by all links and sockets.
 struct Link {
     long id = 0;
     std::mutex mutex;
@@ -556,6 +560,8 @@ struct VxiConnection {
             l->aborted = false;
             return error(out, c, code), out.u32(0), out.u32(0);
         }
+        // One answer never crosses the end of a reply message, so END marks
+        // exactly where the instrument's message ends.
         uint64_t left = l->out.frontSize() - l->out.frontConsumed();
         uint64_t n = std::min<uint64_t>({p.requestSize, kMaxRead, left});
         if (faults.trickle)
