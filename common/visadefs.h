@@ -14,6 +14,8 @@ typedef uint16_t ViUInt16;
 typedef int16_t ViInt16;
 typedef uint64_t ViUInt64;
 typedef unsigned char ViByte;
+typedef uint8_t ViUInt8;
+typedef ViUInt16 ViBoolean;
 typedef char ViChar;
 typedef ViUInt32 ViObject;
 typedef ViObject ViSession;
@@ -26,6 +28,11 @@ typedef ViByte* ViBuf;
 typedef const ViByte* ViConstBuf;
 typedef const ViChar* ViConstString;
 typedef const ViChar* ViConstRsrc;
+typedef ViSession* ViPSession;
+typedef ViFindList* ViPFindList;
+typedef ViUInt32* ViPUInt32;
+typedef ViUInt16* ViPUInt16;
+typedef ViByte* ViPBuf;
 
 #define VI_NULL 0
 #define VI_TRUE 1
@@ -35,6 +42,7 @@ typedef const ViChar* ViConstRsrc;
 #define VI_SUCCESS              ((ViStatus)0)
 #define VI_SUCCESS_TERM_CHAR    ((ViStatus)0x3FFF0005L)
 #define VI_SUCCESS_MAX_CNT      ((ViStatus)0x3FFF0006L)
+#define VI_WARN_NULL_OBJECT     ((ViStatus)0x3FFF0082L)
 #define VI_WARN_UNKNOWN_STATUS  ((ViStatus)0x3FFF0085L)
 
 /* Errors (negative as ViStatus) */
@@ -54,12 +62,16 @@ typedef const ViChar* ViConstRsrc;
 #define VI_ERROR_ALLOC          ((ViStatus)0xBFFF003CL)
 #define VI_ERROR_INV_MASK       ((ViStatus)0xBFFF003DL)
 #define VI_ERROR_IO             ((ViStatus)0xBFFF003EL)
+#define VI_ERROR_INV_FMT        ((ViStatus)0xBFFF003FL)
 #define VI_ERROR_NSUP_FMT       ((ViStatus)0xBFFF0041L)
+#define VI_ERROR_NSUP_MODE      ((ViStatus)0xBFFF0046L)
 #define VI_ERROR_NSUP_OPER      ((ViStatus)0xBFFF0067L)
+#define VI_ERROR_USER_BUF       ((ViStatus)0xBFFF0071L)
 #define VI_ERROR_INV_PARAMETER  ((ViStatus)0xBFFF0078L)
 #define VI_ERROR_INV_SIZE       ((ViStatus)0xBFFF007BL)
 #define VI_ERROR_NIMPL_OPER     ((ViStatus)0xBFFF0081L)
 #define VI_ERROR_INV_MODE       ((ViStatus)0xBFFF0091L)
+#define VI_ERROR_SESN_NLOCKED   ((ViStatus)0xBFFF009CL)
 #define VI_ERROR_LIBRARY_NFOUND ((ViStatus)0xBFFF009EL)
 #define VI_ERROR_FILE_ACCESS    ((ViStatus)0xBFFF00A1L)
 #define VI_ERROR_FILE_IO        ((ViStatus)0xBFFF00A2L)
@@ -67,6 +79,7 @@ typedef const ViChar* ViConstRsrc;
 #define VI_ERROR_MACHINE_NAVAIL ((ViStatus)0xBFFF00A7L)
 
 /* Attributes */
+#define VI_ATTR_RSRC_CLASS       0xBFFF0001UL
 #define VI_ATTR_RSRC_NAME        0xBFFF0002UL
 #define VI_ATTR_SEND_END_EN      0x3FFF0016UL
 #define VI_ATTR_TERMCHAR         0x3FFF0018UL
@@ -92,6 +105,7 @@ typedef const ViChar* ViConstRsrc;
 #define VI_TMO_INFINITE    0xFFFFFFFFUL
 #define VI_FLUSH_ON_ACCESS 1
 #define VI_FLUSH_WHEN_FULL 2
+#define VI_FLUSH_DISABLE   3
 #define VI_INTF_GPIB       1
 #define VI_INTF_TCPIP      6
 #define VI_READ_BUF        1
@@ -104,6 +118,9 @@ typedef const ViChar* ViConstRsrc;
 #define VI_IO_OUT_BUF_DISCARD 128
 #define VI_FIND_BUFLEN     256
 #define VI_NO_LOCK         0
+#define VI_EXCLUSIVE_LOCK  1
+#define VI_SHARED_LOCK     2
+#define VI_LOAD_CONFIG     4
 #define VI_GPIB_REN_DEASSERT        0
 #define VI_GPIB_REN_ASSERT          1
 #define VI_GPIB_REN_DEASSERT_GTL    2
