@@ -20,6 +20,10 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Loads the VISA library at start-up; a test may start the window on a
+    // library of its choice.
+    static bool (*visaLoader)();
+
 signals:
     void remoteError(HvRemoteException* e);
 
@@ -91,9 +95,7 @@ private:
     void StopServer();
 
     // The VISA library: load it, open and close the default resource
-    // manager. False means the program cannot run. visaLoader is the loader
-    // used, so a test can start the window on a library of its choice.
-    static bool (*visaLoader)();
+    // manager. False means the program cannot run.
     bool VisaInit();
     bool VisaOpenRm();
     void VisaCloseRm();
@@ -144,5 +146,4 @@ private:
 
     friend class WindowTest;
     friend class WindowRemoteTest;
-    friend class VisaTest;
 };

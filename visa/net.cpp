@@ -41,6 +41,8 @@ bool resolve(const std::string& host, Peer* peer)
     return ok;
 }
 
+namespace {
+
 int waitFd(int fd, short events, const Deadline& deadline)
 {
     for (;;) {
@@ -54,6 +56,10 @@ int waitFd(int fd, short events, const Deadline& deadline)
             return -1;
     }
 }
+
+} // namespace
+
+void setBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK); }
 
 int connectTcp(const Peer& peer, uint16_t port, const Deadline& deadline)
 {

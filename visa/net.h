@@ -24,8 +24,7 @@ bool resolve(const std::string& host, Peer* peer);
 // peer refuses, cannot be reached or does not accept within the deadline.
 int connectTcp(const Peer& peer, uint16_t port, const Deadline& deadline);
 
-// Waits until fd is readable (POLLIN) or writable (POLLOUT). Returns 1 when
-// ready, 0 on time-out, -1 on error.
-int waitFd(int fd, short events, const Deadline& deadline);
+// Blocking I/O: the transports bound each call with SO_RCVTIMEO/SO_SNDTIMEO.
+void setBlocking(int fd);
 
 } // namespace ovisa

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <unistd.h>
 
 namespace ovisa {
@@ -38,20 +37,16 @@ public:
         while (*done < n) {
             if (lost_)
                 return VI_ERROR_CONN_LOST;
-            const ssize_t r = send(fd_, p + *done, n - *done, MSG_NOSIGNAL);
-            if (r > 0) {
+            const int wait = arm(SO_SNDTIMEO, dl) ? 0 : MSG_DONTWAIT;
+            const ssize_t r = send(fd_, p + *done, n - *done, MSG_NOSIGNAL | wait);
+            if (r > 0)
                 *done += size_t(r);
-            } else if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                const int w = waitFd(fd_, POLLOUT, dl);
-                if (w <= 0)
-                    return w == 0 ? VI_ERROR_TMO : VI_ERROR_IO;
-            } else if (r < 0 && errno == EINTR) {
-                continue;
-            } else {
+            else if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return VI_ERROR_TMO;
+            else if (r == 0 || errno != EINTR)
                 lost_ = true;
-            }
         }
-        return lost_ ? VI_ERROR_CONN_LOST : VI_SUCCESS;
+        return VI_SUCCESS;
     }
 
     ViStatus read(uint8_t* p, size_t n, int termChar, size_t* got, const Deadline& dl) override
@@ -67,7 +62,8 @@ public:
                 const uint64_t block = eom_.blockRemaining();
                 if (block && termChar < 0) {
                     size_t r = 0;
-                    const ViStatus st = receive(p + *got, size_t(std::min<uint64_t>(n - *got, block)), &r, dl);
+                    const size_t want = size_t(std::min<uint64_t>(n - *got, block));
+                    const ViStatus st = receive(p + *got, want, &r, dl, MSG_WAITALL);
                     if (st != VI_SUCCESS)
                         return st;
                     bool end = false;
@@ -76,7 +72,7 @@ public:
                     continue;
                 }
                 size_t r = 0;
-                const ViStatus st = receive(buf_.get(), BufferSize, &r, dl);
+                const ViStatus st = receive(buf_.get(), BufferSize, &r, dl, 0);
                 if (st != VI_SUCCESS)
                     return st;
                 tail_ = r;
@@ -153,27 +149,41 @@ public:
     void shutdown(const Deadline&) override {}
 
 private:
-    // One recv into p (at most n bytes), waiting until data arrives.
-    ViStatus receive(uint8_t* p, size_t n, size_t* got, const Deadline& dl)
+    // Sets the time-out of the socket's next blocking call to what is left
+    // of the deadline; false when nothing is left, so the call must not block
+    // (a zero time-out would mean no time-out at all).
+    bool arm(int option, const Deadline& dl)
+    {
+        timeval tv{};
+        if (!dl.infinite()) {
+            const uint32_t ms = dl.remainingMs();
+            if (ms == 0)
+                return false;
+            tv.tv_sec = time_t(ms / 1000);
+            tv.tv_usec = suseconds_t(ms % 1000) * 1000;
+        }
+        setsockopt(fd_, SOL_SOCKET, option, &tv, sizeof tv);
+        return true;
+    }
+
+    // One recv into p (at most n bytes), waiting until data arrives; with
+    // MSG_WAITALL until all n bytes are there (block data only: they all
+    // belong to the message).
+    ViStatus receive(uint8_t* p, size_t n, size_t* got, const Deadline& dl, int flags)
     {
         for (;;) {
             if (lost_)
                 return VI_ERROR_CONN_LOST;
-            const ssize_t r = recv(fd_, p, n, 0);
+            const ssize_t r = recv(fd_, p, n, arm(SO_RCVTIMEO, dl) ? flags : MSG_DONTWAIT);
             if (r > 0) {
                 *got = size_t(r);
                 return VI_SUCCESS;
             }
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                const int w = waitFd(fd_, POLLIN, dl);
-                if (w <= 0)
-                    return w == 0 ? VI_ERROR_TMO : VI_ERROR_IO;
-                continue;
-            }
+            if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return VI_ERROR_TMO;
             // End of stream or a reset: the instrument is gone for good.
-            lost_ = true;
+            if (r == 0 || errno != EINTR)
+                lost_ = true;
         }
     }
 
@@ -194,6 +204,7 @@ ViStatus openSocket(const Resource& r, const Deadline& dl, std::unique_ptr<Trans
     const int fd = connectTcp(peer, r.port, dl);
     if (fd < 0)
         return VI_ERROR_RSRC_NFOUND;
+    setBlocking(fd);
     out->reset(new SocketTransport(fd, peer.text));
     return VI_SUCCESS;
 }

@@ -1,6 +1,7 @@
 // VXI-11 core channel over ONC RPC/TCP through libtirpc. The portmapper on
 // port 111 names the core channel's port; one link per session.
 #include "visa/net.h"
+#include "visa/readreply.h"
 #include "visa/transport.h"
 
 #include <rpc/rpc.h>
@@ -12,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -112,33 +112,6 @@ private:
     bool wasPending_ = false;
 };
 
-// device_read's reply decoded straight into the caller's buffer: a reply
-// longer than the request is refused instead of being allocated or copied.
-struct ReadReply
-{
-    long error = 0;
-    long reason = 0;
-    char* buf = nullptr;
-    u_int cap = 0;
-    u_int got = 0;
-    bool oversize = false;
-};
-
-bool_t xdrReadReply(XDR* x, ReadReply* r)
-{
-    u_int len = 0;
-    if (!xdr_long(x, &r->error) || !xdr_long(x, &r->reason) || !xdr_u_int(x, &len))
-        return FALSE;
-    if (len > r->cap) {
-        r->oversize = true;
-        return FALSE;
-    }
-    if (len && !xdr_opaque(x, r->buf, len))
-        return FALSE;
-    r->got = len;
-    return TRUE;
-}
-
 template <typename F>
 xdrproc_t xdrProc(F f)
 {
@@ -165,7 +138,7 @@ CLIENT* rpcClient(int fd, const Peer& peer, uint16_t port, u_long prog, u_long v
     nb.buf = &addr;
     nb.len = nb.maxlen = peer.len;
     // libtirpc writes with blocking write(2); SO_SNDTIMEO bounds each write.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    setBlocking(fd);
     CLIENT* cl = clnt_vc_create(fd, &nb, prog, vers, RecordBufferSize, RecordBufferSize);
     if (!cl) {
         close(fd);
