@@ -4,7 +4,12 @@
 #include "formats/progress.h"
 #include "formats/save.h"
 #include "formats/stream.h"
-#include "instrument/anastr.h"
+#include "instrument/acquire.h"
+#include "instrument/anaini.h"
+#include "instrument/devlimits.h"
+#include "instrument/devtable.h"
+#include "instrument/hvvisa.h"
+#include "instrument/mmem.h"
 #include "remote/symbolserver.h"
 
 #include <QCoreApplication>
@@ -35,7 +40,14 @@ const char* const kUsageText =
     "  orvex-cli serve   --from TYPE IN [IN_Q] [--port N] [--connect-to 0|1] [--clock HZ]\n"
     "  orvex-cli trace   --device DEV --resource RS [acquisition options] [--to TYPE OUT [OUT_Q]] [--json]\n"
     "  orvex-cli dir     --device DEV --resource RS FOLDER\n"
-    "TYPE is a list index, a display name or a file extension (see 'orvex-cli types').\n";
+    "TYPE is a list index, a display name or a file extension (see 'orvex-cli types').\n"
+    "DEV is an instrument type's index or name. Acquisition options:\n"
+    "  --rbw HZ --srate HZ --count N --record-length MS --trigger WORD --slope WORD\n"
+    "  --trigger-offset MS --pretrigger N --input RF|AIQ|DIQ --average N\n"
+    "  --analog-range V --analog-offset DB --digital-range V --digital-srate MHZ\n"
+    "  --channel N --rel-bw R --input-type REAL|COMPLEX --input-mode BAS|RFIF\n"
+    "  --sideband-rf INV|NORM --sideband-if NUPP|NLOW|IUPP|ILOW --center-freq HZ\n"
+    "  --raw --reset --balanced --high-impedance --dither --lowpass, each with a --no- form\n";
 
 struct UsageError {
     QString text;
@@ -379,6 +391,326 @@ int cmdCopy(const QStringList& argv)
     return failed(st, LoadErrorText(st, rec.FileI));
 }
 
+// ---------------------------------------------------------------- instruments
+
+const char* const kVisaMissing = "VISA driver not installed.";
+const char* const kNoRm = "Please install VISA Runtime driver.";
+const char* const kIniError =
+    "Initialization error. Check your connections and make sure\nyou have the correct GPIB or LAN address.";
+const char* const kVisaError = "A VISA error has occured.";
+
+// Options of trace and dir, taken as given and applied once the instrument
+// type is known.
+struct InstrArgs {
+    QString device, resource;
+    QMap<QString, QString> values;
+    QMap<QString, bool> flags;
+    QStringList to, rest;
+    bool json = false;
+};
+
+const QStringList kValueOpts{"--rbw", "--srate", "--count", "--record-length", "--trigger", "--slope",
+                             "--trigger-offset", "--pretrigger", "--input", "--average", "--analog-range",
+                             "--analog-offset", "--digital-range", "--digital-srate", "--channel", "--rel-bw",
+                             "--input-type", "--input-mode", "--sideband-rf", "--sideband-if", "--center-freq"};
+
+struct FlagOpt {
+    const char* name;
+    bool AnaStr::*field;
+};
+const FlagOpt kFlagOpts[] = {{"raw", &AnaStr::Raw},          {"reset", &AnaStr::Rst},
+                             {"balanced", &AnaStr::Bal},     {"high-impedance", &AnaStr::HighImp},
+                             {"dither", &AnaStr::Dith},      {"lowpass", &AnaStr::LowPass}};
+
+InstrArgs parseInstr(const QStringList& a, bool trace)
+{
+    InstrArgs r;
+    QStringList* target = &r.rest;
+    auto value = [&](int& i) {
+        if (i + 1 >= a.size())
+            throw UsageError{a[i] + QStringLiteral(" needs a value")};
+        return a[++i];
+    };
+    for (int i = 0; i < a.size(); ++i) {
+        const QString& s = a[i];
+        if (s == QLatin1String("--device")) {
+            r.device = value(i);
+        } else if (s == QLatin1String("--resource")) {
+            r.resource = value(i);
+        } else if (trace && s == QLatin1String("--to")) {
+            r.to = QStringList(value(i));
+            target = &r.to;
+        } else if (trace && s == QLatin1String("--json")) {
+            r.json = true;
+        } else if (trace && kValueOpts.contains(s)) {
+            r.values[s] = value(i);
+        } else if (s.startsWith(QLatin1String("--"))) {
+            const bool off = s.startsWith(QLatin1String("--no-"));
+            const QString name = s.mid(off ? 5 : 2);
+            const auto f = std::find_if(std::begin(kFlagOpts), std::end(kFlagOpts),
+                                        [&](const FlagOpt& o) { return name == QLatin1String(o.name); });
+            if (!trace || f == std::end(kFlagOpts))
+                throw UsageError{QStringLiteral("unknown option ") + s};
+            r.flags[name] = !off;
+        } else {
+            target->append(s);
+        }
+    }
+    if (r.device.isEmpty() || r.resource.isEmpty())
+        throw UsageError{QStringLiteral("--device and --resource are required")};
+    return r;
+}
+
+int resolveDevice(const QString& arg)
+{
+    bool isNum = false;
+    const int idx = arg.toInt(&isNum);
+    if (isNum && DevTypValid(idx))
+        return idx;
+    for (int i = 0; i < AG_COUNT && !isNum; ++i)
+        if (ag[i].Name.compare(arg, Qt::CaseInsensitive) == 0)
+            return i;
+    QStringList names;
+    for (int i = 0; i < AG_COUNT; ++i)
+        names << QStringLiteral("%1 %2").arg(i).arg(ag[i].Name);
+    throw UsageError{QStringLiteral("unknown instrument type \"%1\"; one of: %2").arg(arg, names.join(", "))};
+}
+
+double numberArg(const QString& opt, const QString& v)
+{
+    return Args::toDouble(opt, v);
+}
+
+int64_t wholeArg(const QString& opt, const QString& v, int64_t lo, int64_t hi)
+{
+    bool ok = false;
+    const qlonglong n = v.toLongLong(&ok);
+    if (!ok || n < lo || n > hi)
+        throw UsageError{QStringLiteral("%1 takes a whole number from %2 to %3").arg(opt).arg(lo).arg(hi)};
+    return n;
+}
+
+// A word of a fixed list, any case, or its position.
+int32_t wordArg(const QString& opt, const QString& v, const QStringList& words)
+{
+    for (int k = 0; k < words.size(); ++k)
+        if (words[k].compare(v, Qt::CaseInsensitive) == 0 || v == QString::number(k))
+            return k;
+    throw UsageError{QStringLiteral("%1 takes one of %2").arg(opt, words.join('|'))};
+}
+
+// The list position of a value the type offers: its label or its number.
+template <size_t N, typename V>
+int32_t listArg(const QString& opt, const QString& v, int32_t count, const std::array<QString, N>& txt,
+                const std::array<V, N>& val)
+{
+    bool isNum = false;
+    const double d = v.toDouble(&isNum);
+    QStringList offered;
+    for (int32_t k = 0; k < count; ++k) {
+        if (txt[k].compare(v, Qt::CaseInsensitive) == 0 || (isNum && double(val[k]) == d))
+            return k;
+        offered << txt[k];
+    }
+    throw UsageError{QStringLiteral("%1 takes one of %2 for this instrument").arg(opt, offered.join(", "))};
+}
+
+template <size_t N>
+int32_t wordListArg(const QString& opt, const QString& v, int32_t count, const std::array<QString, N>& txt,
+                    const std::array<QString, N>& scpi)
+{
+    for (int32_t k = 0; k < count; ++k)
+        if (txt[k].compare(v, Qt::CaseInsensitive) == 0 || scpi[k].compare(v, Qt::CaseInsensitive) == 0)
+            return k;
+    QStringList offered;
+    for (int32_t k = 0; k < count; ++k)
+        offered << scpi[k];
+    throw UsageError{QStringLiteral("%1 takes one of %2 for this instrument").arg(opt, offered.join(", "))};
+}
+
+// The options on top of the configuration file's defaults, as the panel
+// would hold them before Init.
+void applyOptions(const InstrArgs& r, AnaStr* a)
+{
+    const DevStr& row = ag[a->DevTyp];
+    const bool scope = row.Tr.Family == DevFamily::Scope;
+    for (auto it = r.values.begin(); it != r.values.end(); ++it) {
+        const QString& o = it.key();
+        const QString& v = it.value();
+        if (o == "--rbw") {
+            if (row.RbwCnt && !scope)
+                a->RbwIdx = listArg(o, v, row.RbwCnt, row.RbwTxt, row.RbwVal);
+            else
+                a->Rbw = numberArg(o, v);
+        } else if (o == "--srate") {
+            if (row.SRateCnt && !scope)
+                a->SRateIdx = listArg(o, v, row.SRateCnt, row.SRateTxt, row.SRateVal);
+            else
+                a->SRate = numberArg(o, v);
+        } else if (o == "--count") {
+            if (row.does(kCountByRecLen))
+                throw UsageError{QStringLiteral("%1 takes --record-length; the count follows from it").arg(row.Name)};
+            (scope ? a->OscRecLen : a->Count) = uint64_t(wholeArg(o, v, 0, INT64_MAX));
+        } else if (o == "--record-length") {
+            a->RecLen = numberArg(o, v);
+        } else if (o == "--trigger") {
+            a->TrgModIdx = wordListArg(o, v, row.TrgCnt, row.TrgTxt, row.TrgScpi);
+        } else if (o == "--slope") {
+            a->TrgSlpIdx = wordListArg(o, v, row.SlpCnt, row.SlpTxt, row.SlpScpi);
+        } else if (o == "--trigger-offset") {
+            a->TrgOfs = numberArg(o, v);
+        } else if (o == "--pretrigger") {
+            a->PreTrg = int32_t(wholeArg(o, v, INT32_MIN, INT32_MAX));
+        } else if (o == "--input") {
+            const int32_t code = wordArg(o, v, {"RF", "AIQ", "DIQ"});
+            if (std::find(row.InpVal.begin(), row.InpVal.begin() + row.InpCnt, code) == row.InpVal.begin() + row.InpCnt)
+                throw UsageError{QStringLiteral("%1 has no %2 input").arg(row.Name, v.toUpper())};
+            a->IQInp = code;
+        } else if (o == "--average") {
+            a->Avg = int32_t(wholeArg(o, v, INT32_MIN, INT32_MAX));
+        } else if (o == "--analog-range") {
+            a->AnaRange = numberArg(o, v);
+        } else if (o == "--analog-offset") {
+            a->AnaOfs = numberArg(o, v);
+        } else if (o == "--digital-range") {
+            a->DigRange = numberArg(o, v);
+        } else if (o == "--digital-srate") {
+            a->DigSRate = numberArg(o, v);
+        } else if (o == "--channel") {
+            a->OscCh = int32_t(wholeArg(o, v, 0, osclim::ChMax));
+        } else if (o == "--rel-bw") {
+            a->RelBw = numberArg(o, v);
+        } else if (o == "--input-type") {
+            a->InpTyp = wordArg(o, v, {"REAL", "COMPLEX"});
+        } else if (o == "--input-mode") {
+            a->InpMod = wordArg(o, v, {"BAS", "RFIF"});
+        } else if (o == "--sideband-rf") {
+            a->SbRf = wordArg(o, v, {"INV", "NORM"});
+        } else if (o == "--sideband-if") {
+            a->SbIf = wordArg(o, v, {"NUPP", "NLOW", "IUPP", "ILOW"});
+        } else if (o == "--center-freq") {
+            a->CFreq = numberArg(o, v);
+        }
+    }
+    for (const FlagOpt& f : kFlagOpts)
+        if (r.flags.contains(QLatin1String(f.name)))
+            a->*f.field = r.flags[QLatin1String(f.name)];
+}
+
+// VISA and Init as the window has them when Trace IQ becomes possible.
+int openInstrument(AnaStr* a)
+{
+    if (!hvVisaDll_Init()) {
+        err(QLatin1String(kVisaMissing));
+        return kFail;
+    }
+    if (hvOpenDefaultRM(&a->Rm) < VI_SUCCESS) {
+        err(QLatin1String(kNoRm));
+        return kFail;
+    }
+    SetDetail(QString());
+    const ViStatus st = AnaIni(a);
+    if (st != VI_SUCCESS)
+        return failed(st, QLatin1String(kIniError));
+    return 0;
+}
+
+void closeInstrument(AnaStr* a)
+{
+    if (a->Vi)
+        hvClose(a->Vi);
+    hvClose(a->Rm);
+}
+
+void printTrace(const IQDatStr& rec, const AnaStr& a, bool json)
+{
+    if (json) {
+        QJsonObject o;
+        o.insert("samples", double(rec.N));
+        o.insert("clock", a.SRate);
+        o.insert("reflevel", a.RefLev);
+        o.insert("center_frequency", a.CFreq);
+        std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    } else {
+        std::printf("samples: %llu\nclock: %s\nreflevel: %s\ncenter_frequency: %s\n", (unsigned long long)rec.N,
+                    qPrintable(number(a.SRate)), qPrintable(number(a.RefLev)), qPrintable(number(a.CFreq)));
+    }
+}
+
+int cmdTrace(const QStringList& argv)
+{
+    const InstrArgs r = parseInstr(argv, true);
+    if (!r.rest.isEmpty())
+        throw UsageError{QStringLiteral("unexpected argument \"%1\"").arg(r.rest.first())};
+    AnaStr a;
+    a.DevTyp = resolveDevice(r.device);
+    a.RsrcStr = r.resource;
+    applyOptions(r, &a);
+    IQDatStr rec, dst, sav;
+    if (!r.to.isEmpty())
+        bindFiles(&sav, r.to, ts, TS_COUNT, "to", true);
+
+    if (int rc = openInstrument(&a))
+        return rc;
+    const QString refused = DevIniCheck(&a);
+    if (!refused.isEmpty()) {
+        closeInstrument(&a);
+        err(refused);
+        return kFail;
+    }
+    DevApply(&a, &rec);
+    SetDetail(QString());
+    const int st = TracIQ(&a, &rec);
+    if (st == ST_CANCEL)
+        TracIQCancelled(&a);
+    closeInstrument(&a);
+    if (st < 0) {
+        FreeArr(&rec);
+        return failed(st, QLatin1String(kVisaError));
+    }
+    if (r.to.isEmpty()) {
+        printTrace(rec, a, r.json);
+        FreeArr(&rec);
+        return 0;
+    }
+    // Instrument data takes its count from the settings; the trace holds
+    // what arrived, which may be fewer or, for a recording, another count.
+    AnaStr held = a;
+    held.Count = rec.N;
+    dst.FileI = sav.FileI;
+    dst.FileQ = sav.FileQ;
+    bool result = false;
+    const int32_t saved = SaveDatFile(&rec, &dst, &sav, held, false, 0, &result);
+    FreeArr(&rec);
+    if (saved != ST_OK)
+        return failed(saved, SaveErrorText(saved, false));
+    if (r.json)
+        printTrace(rec, a, true);
+    return 0;
+}
+
+int cmdDir(const QStringList& argv)
+{
+    const InstrArgs r = parseInstr(argv, false);
+    if (r.rest.size() != 1)
+        throw UsageError{QStringLiteral("dir takes one FOLDER")};
+    AnaStr a;
+    a.DevTyp = resolveDevice(r.device);
+    a.RsrcStr = r.resource;
+    if (int rc = openInstrument(&a))
+        return rc;
+    QList<MMEMFile> list;
+    ViStatus st = VI_SUCCESS;
+    const bool ok = GetDir(&a, r.rest.first(), &list, &st);
+    closeInstrument(&a);
+    if (!ok)
+        return failed(st, QLatin1String(kVisaError));
+    for (const MMEMFile& e : list)
+        std::printf("%s\t%s\n", e.Name.toLocal8Bit().constData(),
+                    e.IsDir ? "<DIR>" : QByteArray::number(qlonglong(e.Size)).constData());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -405,10 +737,10 @@ int main(int argc, char** argv)
             return cmdServe(args);
         if (cmd == QLatin1String("copy"))
             return cmdCopy(args);
-        if (QStringList{"trace", "dir"}.contains(cmd)) {
-            err(QStringLiteral("%1: not available yet").arg(cmd));
-            return kUsage;
-        }
+        if (cmd == QLatin1String("trace"))
+            return cmdTrace(args);
+        if (cmd == QLatin1String("dir"))
+            return cmdDir(args);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(cmd)};
     } catch (const UsageError& e) {
         err(e.text);

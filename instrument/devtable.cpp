@@ -108,6 +108,32 @@ constexpr uint32_t kGinkgoAcq = kAcqNsel | kAcqBbNoLevel | kAcqDivDig | kAcqDivA
                                 | kAcqAiqCmds | kAcqIqp;
 constexpr uint32_t kPineAcq = kAcqNsel | kAcqBbNoLevel | kAcqDivDig | kAcqDiqInst | kAcqDiqCmds | kAcqIqp;
 
+// Ginkgo: the sample-rate ceiling follows option OPT-D, the record length
+// options OPT-E and OPT-D and the sample rate.
+void GinkgoLimits(DevStr* row, AnaStr* a)
+{
+    row->SRateMax = GinkgoOptD ? 326400000 : 81600000;
+    a->SRate = std::min(a->SRate, row->SRateMax);
+    const bool fast = a->SRate >= 1e8;
+    row->MaxCnt = !GinkgoOptE ? 16776704u
+                  : !GinkgoOptD ? (fast ? 1006632448u : 1409285632u)
+                                : (fast ? 503315968u : 704642560u);
+}
+
+// Pine and Rowan sample above 45 MHz only with option OPT-B.
+void PineLimits(DevStr*, AnaStr* a)
+{
+    if (!PineOptB)
+        a->SRate = std::min(a->SRate, 45e6);
+}
+
+template <typename F>
+DevTraits With(DevTraits t, F set)
+{
+    set(t);
+    return t;
+}
+
 DevTraits Family(DevFamily f, bool clear)
 {
     DevTraits t;
@@ -120,7 +146,10 @@ DevTraits Family(DevFamily f, bool clear)
 
 DevStr ag[AG_COUNT] = {
     Row("Alder", {{"8M", 8e6}}, kList, {}, {40000, 32000000}, kTrgAlder, kPosNeg, {0, 0}, kRf, 524200,
-        Tr(kCountByRecLen | kAcqRawSetup | kAcqIqBlocks)),
+        With(Tr(kCountByRecLen | kAcqRawSetup | kAcqIqBlocks), [](DevTraits& t) {
+            t.NeedOpt = "OPT-B";
+            t.FixedRbw = 300000;
+        })),
     Row("Birch", kRbw4, kList, kBirchRates, kList, kTrgBirch, kPosNeg, {-130559, 130559}, kRf, 130560, Tr(kAcqIqp)),
     Row("Cedar", kRbw4, kList, kBirchRates, kList, kTrgBirch, kPos, {-16744447, 65023}, kRf, 523776,
         Tr(0, IniExtra::SpectrumDbm)),
@@ -130,9 +159,13 @@ DevStr ag[AG_COUNT] = {
     Row("Juniper", kRbw9, kList, kBirchRates, kList, kTrgBirch, kPos, {-16744447, 65023}, kRf, 16776704,
         Tr(0, IniExtra::SpectrumDbm)),
     Row("Ginkgo", kRbw10, kList, {}, {10000, 326400000}, kTrgBirch, kPos, {-16776703, 65023}, kRfAiqDiq, 1409285632,
-        Tr(kGinkgoAcq, IniExtra::None, kGinkgoOpts)),
+        With(Tr(kGinkgoAcq, IniExtra::None, kGinkgoOpts), [](DevTraits& t) {
+            t.DiqOpt = &GinkgoOptA;
+            t.AiqOpt = &GinkgoOptC;
+            t.Limits = GinkgoLimits;
+        })),
     Row("Kapok", {}, {10, 10000000}, {}, {10000, 65830000}, kTrgLarch, kPos, {-16253439, 523775}, kRf, 523776,
-        Tr(kAcqNsel | kAcqDivBwid | kAcqIqBlocks, IniExtra::ReadRbw)),
+        With(Tr(kAcqNsel | kAcqDivBwid | kAcqIqBlocks, IniExtra::ReadRbw), [](DevTraits& t) { t.FixedRbw = 300000; })),
     Row("Larch", kRbw9, kList, {}, {10000, 81600000}, kTrgLarch, kPosNeg, {-4193791, 4193791}, kRf, 4193792,
         Tr(kAcqDiqCmds | kAcqIqp)),
     Row("Maple", kRbw9, kList, {}, {10000, 81600000}, kTrgLarch, kPosNeg, {-16776703, 16776703}, kRf, 16776704,
@@ -140,9 +173,15 @@ DevStr ag[AG_COUNT] = {
     Row("Oak", kRbw7, kList, {}, {100, 81600000}, kTrgLarch, kPosNeg, {-16776703, 16776703}, kRf, 16776704,
         Tr(kAcqIqp)),
     Row("Pine", {}, {100, 40000000}, {}, {100, 128000000}, kTrgLarch, kPosNeg, {0, 209715199}, kRfDiq, 209715200,
-        Tr(kPineAcq, IniExtra::ReadRbw, kPineOpts)),
+        With(Tr(kPineAcq, IniExtra::ReadRbw, kPineOpts), [](DevTraits& t) {
+            t.DiqOpt = &PineOptA;
+            t.Limits = PineLimits;
+        })),
     Row("Rowan", {}, {100, 40000000}, {}, {100, 128000000}, kTrgLarch, kPosNeg, {0, 209715199}, kRfDiq, 209715200,
-        Tr(kPineAcq, IniExtra::ReadRbw, kPineOpts)),
+        With(Tr(kPineAcq, IniExtra::ReadRbw, kPineOpts), [](DevTraits& t) {
+            t.DiqOpt = &PineOptA;
+            t.Limits = PineLimits;
+        })),
     Row("Spruce", {}, {100, 1e10}, {}, {100, 1e10}, kTrgSpruce, kPosNeg, {-461373339, 461373339}, kRfAiqDiq,
         461373440, Tr(kPineAcq | kAcqInpSel)),
     Row("Tamarack", {}, {100, 1e10}, {}, {100, 1e10}, kTrgSpruce, kPosNeg, {-461373339, 461373339}, kRf, 461373440,

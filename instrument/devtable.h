@@ -43,12 +43,24 @@ enum DevDoes : uint32_t {
     kAcqIqBlocks = 1u << 13,    // data is all I values, then all Q values
 };
 
+struct AnaStr;
+struct DevStr;
+
+// Where the panel's limits depend on the instrument's options: lowers the
+// row's maxima (they stay for later clamps) and the settings after Init.
+using OptLimits = void (*)(DevStr* row, AnaStr* a);
+
 struct DevTraits {
     DevFamily Family = DevFamily::Analyzer;
     bool IniClear = true;                 // Init starts with "*CLS;*OPC?" (and honours reset)
     IniExtra IniAsk = IniExtra::None;
     std::vector<OptTest> Opts;            // tested by Init, in this order
     uint32_t Does = 0;
+    bool* DiqOpt = nullptr;               // digital I/Q input needs this option (null: offered freely)
+    bool* AiqOpt = nullptr;               // analog I/Q input needs this option
+    const char* NeedOpt = nullptr;        // Init refuses an instrument without this option
+    double FixedRbw = 0;                  // the panel holds the bandwidth at this value (0: not fixed)
+    OptLimits Limits = nullptr;
 };
 
 // One row of the type table; the panel fields first, then the traits.
