@@ -35,15 +35,10 @@ constexpr uint64_t kSaveLimit = 50000000;
 constexpr int kStatusMs = 1000;
 constexpr int kTraceTab = 1;
 
-// Two-file types whose I and Q files share one pattern and are told apart by
-// their names only: no Q name is proposed for them.
-bool ProposesQ(const TypStr& t)
-{
-    return t.Files == 2 && t.Code != 10 && t.Code != 13;   // SPW / ADS ASCII single
-}
+bool ProposesQ(const TypStr& t) { return TraitsOf(t.Code).proposesQ; }
 
-// The hexadecimal text types keep no reader of their own output for append.
-bool IsHexType(const TypStr& t) { return t.Code >= 20 && t.Code <= 22; }
+// Append is not offered for the hexadecimal text types.
+bool OffersAppend(const TypStr& t) { return !TraitsOf(t.Code).hex; }
 
 QString FileFilter(const QString& kind, const QString& pattern)
 {
@@ -344,7 +339,7 @@ void MainWindow::LoadPostAction()
 void MainWindow::SavePostAction()
 {
     ui->Save_Sav->setEnabled(SavePairComplete() && dataValid);
-    ui->Save_App->setEnabled(DstPairComplete() && dataValid && !IsHexType(ts[SaveTyp()]));
+    ui->Save_App->setEnabled(DstPairComplete() && dataValid && OffersAppend(ts[SaveTyp()]));
     ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
 }
 
@@ -570,41 +565,26 @@ void MainWindow::on_Save_Q_clicked()
     SavePostAction();
 }
 
-void MainWindow::on_Save_Sav_clicked()
+void MainWindow::SaveOrAppend(bool append)
 {
     if (busy)
         return;
     statusBar()->showMessage(saveRec.FileQ.isEmpty() ? QStringLiteral("Saving IQ file...")
                                                      : QStringLiteral("Saving I and Q files..."),
                              kStatusMs);
-    appendMode = false;
+    appendMode = append;
     guardSamples = ui->Save_Grd->value();
     int32_t st;
     {
         Busy b(this);
         st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
     }
-    ReportSaveError(st, false);
+    ReportSaveError(st, append);
     SavePostAction();
 }
 
-void MainWindow::on_Save_App_clicked()
-{
-    if (busy)
-        return;
-    statusBar()->showMessage(saveRec.FileQ.isEmpty() ? QStringLiteral("Saving IQ file...")
-                                                     : QStringLiteral("Saving I and Q files..."),
-                             kStatusMs);
-    appendMode = true;
-    guardSamples = ui->Save_Grd->value();
-    int32_t st;
-    {
-        Busy b(this);
-        st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
-    }
-    ReportSaveError(st, true);
-    SavePostAction();
-}
+void MainWindow::on_Save_Sav_clicked() { SaveOrAppend(false); }
+void MainWindow::on_Save_App_clicked() { SaveOrAppend(true); }
 
 // ---------------------------------------------------------------- tabs
 

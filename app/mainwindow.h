@@ -111,6 +111,7 @@ private:
     void ShowCount(uint64_t n);
     void ReportLoadError(int32_t status, const QString& fileI);
     void ReportSaveError(int32_t status, bool append);
+    void SaveOrAppend(bool append);
     static void LabelFileButtons(QPushButton* i, QPushButton* q, const TypStr& t);
 
     // Marks a stretch of synchronous work: the window refuses to close and

@@ -186,8 +186,8 @@ int main(int argc, char** argv)
         plain = std::min(plain, plainTransfer(wire, &sumPlain));
         // orvex-cli serve: the loaded samples are handed to the server once.
         Served c = serverTransfer([shared] { return shared; }, n, &sumCli);
-        // The window: each reply borrows the load record's arrays.
-        Served w = serverTransfer([&rec] { return SymbolData::borrow(rec); }, n, &sumWin);
+        // The window: each reply shares the load record's arrays.
+        Served w = serverTransfer([&rec] { return SymbolData::share(rec); }, n, &sumWin);
         if (sumCli != sumPlain || sumWin != sumPlain) {
             std::fprintf(stderr, "replies differ from the plain transfer\n");
             return 1;

@@ -4,6 +4,7 @@
 // so process start-up is not part of the figure.
 #include "formats/catalogue.h"
 #include "formats/iqdata.h"
+#include "formats/save.h"
 #include "formats/text.h"
 
 #include <QFile>

@@ -1,6 +1,5 @@
 #include "binary.h"
-#include "fileio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QList>
 #include <QtGlobal>
@@ -16,13 +15,10 @@ namespace {
 // megabytes for the widest point (16 bytes).
 constexpr uint64_t kPts = 250000;
 
-const QString kReading = QStringLiteral("Reading IQ values...");
-const QString kWriting = QStringLiteral("Writing IQ values...");
-
 int32_t tooShort(int32_t st, const QString& file, uint64_t need, int64_t have)
 {
-    return FailWith(st, QStringLiteral("%1 announces %2 data bytes but holds %3.")
-                        .arg(file).arg(need).arg(have < 0 ? 0 : have));
+    return FailWith(st, why::truncated(file, QStringLiteral("it announces %1 data bytes but holds %2")
+                                                 .arg(need).arg(have < 0 ? 0 : have)));
 }
 
 // True when n points of size bytes fit into the bytes left in the file.
@@ -42,7 +38,7 @@ int32_t readPoints(io::Reader& r, uint64_t n, size_t size, int32_t ioErr, Dec de
             return ST_CANCEL;
         uint64_t k = std::min(n - i, kPts);
         if (!r.readFull(buf.data(), size_t(k) * size))
-            return FailWith(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+            return FailWith(ioErr, why::truncated(r.file().fileName()));
         dec(buf.data(), i, k);
         i += k;
     }
@@ -57,7 +53,7 @@ int32_t readFloats(io::Reader& r, float* dst, uint64_t n, int32_t ioErr)
             return ST_CANCEL;
         uint64_t k = std::min(n - i, 2 * kPts);
         if (!r.readFull(dst + i, size_t(k) * 4))
-            return FailWith(ioErr, QStringLiteral("%1 ends early.").arg(r.file().fileName()));
+            return FailWith(ioErr, why::truncated(r.file().fileName()));
 #if Q_BYTE_ORDER != Q_LITTLE_ENDIAN
         for (uint64_t j = i; j < i + k; ++j)
             dst[j] = io::lef32(reinterpret_cast<const uint8_t*>(dst + j));
@@ -84,39 +80,13 @@ int32_t writePoints(io::Writer& w, uint64_t n, size_t size, Enc enc)
     return ST_OK;
 }
 
-// The shared tail of every writer: commit on success, otherwise leave the
-// old destination as it was.
-int32_t finish(io::Writer& w, int32_t st)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        w.cancel();
-        return st;
-    }
-    return w.commit() ? ST_OK : ST_FILE1;
-}
-
-int32_t openOut(io::Writer& w, const QString& file)
-{
-    if (!w.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
-    return ST_OK;
-}
-
-int32_t openIn(io::Reader& r, const QString& file, int32_t st)
-{
-    if (!r.open(file))
-        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
-    return ST_OK;
-}
-
 int32_t loadIqw(IQDatStr* rec, bool block)
 {
     io::Reader r;
-    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(r, rec->FileI, ST_FILE1))
         return st;
     const uint64_t n = uint64_t(r.size()) / 8;
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
         return LoadDone(rec, st);
@@ -142,8 +112,8 @@ int32_t readSpwHeader(io::Reader& r, const QByteArray& marker, IQDatStr* rec, bo
     for (;;) {
         QByteArray line = r.readLine(100);
         if (line.isEmpty())
-            return FailWith(ST_FILE1, QStringLiteral("%1 has no \"%2\" line.")
-                                      .arg(r.file().fileName(), QString(marker).trimmed()));
+            return FailWith(ST_FILE1, why::cannotRead(r.file().fileName(), QStringLiteral("it has no \"%1\" line")
+                                                                               .arg(QString(marker).trimmed())));
         if (line == marker)
             return ST_OK;
         if (!takeValues)
@@ -161,8 +131,9 @@ int32_t readSpwHeader(io::Reader& r, const QByteArray& marker, IQDatStr* rec, bo
             bool ok = false;
             qulonglong n = value.toULongLong(&ok);
             if (!ok)
-                return FailWith(ST_FILE1, QStringLiteral("The point count \"%1\" is not a number.")
-                                          .arg(QString(value)));
+                return FailWith(ST_FILE1, why::cannotRead(r.file().fileName(),
+                                                          QStringLiteral("its point count \"%1\" is not a number")
+                                                              .arg(QString(value))));
             rec->N = n;
         }
     }
@@ -177,7 +148,7 @@ int32_t readTimHeader(io::Reader& r, int32_t err, int32_t* count)
     r.readLine(100);
     QByteArray fourth = r.readLine(200);
     if (fourth.isEmpty())
-        return FailWith(err, QStringLiteral("%1 has no complete header.").arg(r.file().fileName()));
+        return FailWith(err, why::truncated(r.file().fileName(), QStringLiteral("it ends inside its header")));
     QList<QByteArray> pieces = second.split(' ');
     *count = pieces.size() > 3 ? int32_t(pieces[3].trimmed().toUInt()) : 0;
     return ST_OK;
@@ -205,7 +176,7 @@ int32_t parseAwg(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
     w->add = -0.5;
     w->bigUnsigned = true;
     if (w->count < 0)
-        return FailWith(err, QStringLiteral("%1 announces %2 points.").arg(name).arg(w->count));
+        return FailWith(err, why::cannotRead(name, QStringLiteral("it announces %1 points").arg(w->count)));
     return ST_OK;
 }
 
@@ -219,10 +190,11 @@ int32_t parseTds(const uint8_t* h, const QString& name, int32_t err, Wfm* w)
     w->mul = io::lef64(h + 176);
     w->add = io::lef64(h + 184);
     if (perPoint <= 0)
-        return FailWith(err, QStringLiteral("%1 gives %2 bytes per point.").arg(name).arg(perPoint));
+        return FailWith(err, why::cannotRead(name, QStringLiteral("it gives %1 bytes per point").arg(perPoint)));
     w->count = (bytes + 7 - w->first) / perPoint;
     if (w->count < 0 || w->first < 0)
-        return FailWith(err, QStringLiteral("%1 announces %2 points from byte %3.").arg(name).arg(w->count).arg(w->first));
+        return FailWith(err, why::cannotRead(name, QStringLiteral("it announces %1 points from byte %2")
+                                                       .arg(w->count).arg(w->first)));
     return ST_OK;
 }
 
@@ -238,12 +210,12 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
         const QString& name = pass ? rec->FileQ : rec->FileI;
         const int32_t err = pass ? ST_FILE2 : ST_FILE1;
         io::Reader r;
-        if ((st = openIn(r, name, err)))
+        if ((st = OpenIn(r, name, err)))
             break;
         uint8_t h[HeaderSize];
         Wfm w;
         if (!r.readFull(h, sizeof h))
-            st = FailWith(err, QStringLiteral("%1 is shorter than its header.").arg(name));
+            st = FailWith(err, why::truncated(name, QStringLiteral("it ends inside its header")));
         else
             st = parse(h, name, err, &w);
         if (st != ST_OK)
@@ -253,14 +225,13 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
             break;
         }
         if (pass == 0) {
-            ps.emplace(kReading, uint64_t(w.count));
+            ps.emplace(ReadingLabel(), uint64_t(w.count));
             if ((st = MakeIQArr(rec, uint64_t(w.count))))
                 break;
             rec->N = uint64_t(w.count);
             std::fill(rec->Q, rec->Q + rec->N, 0.0f);
         } else if (uint64_t(w.count) != rec->N) {
-            st = FailWith(ST_LENGTH, QStringLiteral("The I file holds %1 points, the Q file %2.")
-                                     .arg(rec->N).arg(w.count));
+            st = FailWith(ST_LENGTH, why::lengths(rec->FileI, rec->N, name, uint64_t(w.count)));
             break;
         }
         float* dst = pass ? rec->Q : rec->I;
@@ -274,6 +245,24 @@ int32_t loadWfmPair(IQDatStr* rec, Parse parse)
     return LoadDone(rec, st);
 }
 
+// The block layout of IQW and IBN: a header, all I values, then all Q
+// values, float32 little-endian.
+int32_t saveBlocks(const IQDatStr& rec, const QString& file, const QByteArray& header)
+{
+    io::Writer w(file);
+    if (int32_t st = OpenOut(w))
+        return st;
+    ProgressScope ps(WritingLabel(), rec.N);
+    w.write(header);
+    int32_t st = ST_OK;
+    for (const float* src : {rec.I, rec.Q}) {
+        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
+        if (st != ST_OK)
+            break;
+    }
+    return FinishWrite(w, st);
+}
+
 } // namespace
 
 int32_t LoadIQW(IQDatStr* rec) { return loadIqw(rec, false); }
@@ -282,7 +271,7 @@ int32_t LoadIQWBlk(IQDatStr* rec) { return loadIqw(rec, true); }
 int32_t LoadIbn(IQDatStr* rec)
 {
     io::Reader r;
-    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(r, rec->FileI, ST_FILE1))
         return st;
     uint8_t header[40];
     r.read(header, sizeof header);
@@ -293,7 +282,7 @@ int32_t LoadAdsSpwBin(IQDatStr* rec)
 {
     const bool twoFiles = !rec->FileQ.isEmpty();
     io::Reader ri, rq;
-    if (int32_t st = openIn(ri, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(ri, rec->FileI, ST_FILE1))
         return st;
     rec->N = 0;
     int32_t st = readSpwHeader(ri, twoFiles ? "$DATA\n" : "$DATA BINARY\n", rec, true);
@@ -303,14 +292,14 @@ int32_t LoadAdsSpwBin(IQDatStr* rec)
     if (!holds(ri, n, twoFiles ? 8 : 16))
         return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, n * (twoFiles ? 8 : 16), ri.left()));
     if (twoFiles) {
-        if ((st = openIn(rq, rec->FileQ, ST_FILE2)))
+        if ((st = OpenIn(rq, rec->FileQ, ST_FILE2)))
             return LoadDone(rec, st);
         if ((st = readSpwHeader(rq, "$DATA\n", rec, false)))
             return LoadDone(rec, st);
         if (!holds(rq, n, 8))
             return LoadDone(rec, tooShort(ST_FILE2, rec->FileQ, n * 8, rq.left()));
     }
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     if ((st = MakeIQArr(rec, n)))
         return LoadDone(rec, st);
     if (!twoFiles) {
@@ -337,23 +326,24 @@ int32_t LoadAdsBinTim(IQDatStr* rec)
 {
     io::Reader ri, rq;
     int32_t ni = 0, nq = 0;
-    if (int32_t st = openIn(ri, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(ri, rec->FileI, ST_FILE1))
         return st;
     int32_t st = readTimHeader(ri, ST_FILE1, &ni);
     if (st == ST_OK)
-        st = openIn(rq, rec->FileQ, ST_FILE2);
+        st = OpenIn(rq, rec->FileQ, ST_FILE2);
     if (st == ST_OK)
         st = readTimHeader(rq, ST_FILE2, &nq);
     if (st != ST_OK)
         return LoadDone(rec, st);
     const int32_t n = std::min(ni, nq);
     if (n < 0)
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("The point count %1 is negative.").arg(n)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::cannotRead(ni < 0 ? rec->FileI : rec->FileQ,
+                                                                QStringLiteral("its point count %1 is negative").arg(n))));
     if (!holds(ri, uint64_t(n), 16))
         return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, uint64_t(n) * 16, ri.left()));
     if (!holds(rq, uint64_t(n), 16))
         return LoadDone(rec, tooShort(ST_FILE2, rec->FileQ, uint64_t(n) * 16, rq.left()));
-    ProgressScope ps(kReading, uint64_t(n));
+    ProgressScope ps(ReadingLabel(), uint64_t(n));
     if ((st = MakeIQArr(rec, uint64_t(n))))
         return LoadDone(rec, st);
     rec->N = uint64_t(n);
@@ -378,25 +368,22 @@ int32_t LoadTds5000(IQDatStr* rec) { return loadWfmPair<kTdsHeader>(rec, parseTd
 int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
 {
     io::Reader r;
-    if (int32_t st = openIn(r, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(r, rec->FileI, ST_FILE1))
         return st;
     uint8_t h[84];
     if (!r.readFull(h, sizeof h))
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 is shorter than its header.").arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::truncated(rec->FileI, QStringLiteral("it ends inside its header"))));
     rec->Clock = int32_t(io::le32(h + 32));
     if (countFromFile)
         rec->N = io::le64(h + 64);
     const uint64_t n = rec->N;
     if (!holds(r, n, 4))
         return LoadDone(rec, tooShort(ST_FILE1, rec->FileI, n * 4, r.left()));
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st == ST_OK)
         st = readPoints(r, n, 4, ST_FILE1, [rec](const uint8_t* b, uint64_t i, uint64_t k) {
-            for (uint64_t j = 0; j < k; ++j, b += 4) {
-                rec->I[i + j] = float(int16_t(io::le16(b)));
-                rec->Q[i + j] = float(int16_t(io::le16(b + 2)));
-            }
+            codec::DecodePairs<codec::Linear16>(b, k, rec->I + i, rec->Q + i);
         });
     return LoadDone(rec, st);
 }
@@ -404,36 +391,19 @@ int32_t LoadYew(IQDatStr* rec, int32_t countFromFile)
 int32_t SaveIQW(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
-    if (int32_t st = openOut(w, file))
+    if (int32_t st = OpenOut(w))
         return st;
-    ProgressScope ps(kWriting, rec.N);
-    return finish(w, writePoints(w, rec.N, 8, [&](uint8_t* b, uint64_t i) {
+    ProgressScope ps(WritingLabel(), rec.N);
+    return FinishWrite(w, writePoints(w, rec.N, 8, [&](uint8_t* b, uint64_t i) {
         io::putf32(b, rec.I[i]);
         io::putf32(b + 4, rec.Q[i]);
     }));
 }
 
-int32_t SaveIQWBlk(IQDatStr rec, const QString& file)
-{
-    io::Writer w(file);
-    if (int32_t st = openOut(w, file))
-        return st;
-    ProgressScope ps(kWriting, rec.N);
-    int32_t st = ST_OK;
-    for (const float* src : {rec.I, rec.Q}) {
-        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
-        if (st != ST_OK)
-            break;
-    }
-    return finish(w, st);
-}
+int32_t SaveIQWBlk(IQDatStr rec, const QString& file) { return saveBlocks(rec, file, QByteArray()); }
 
 int32_t SaveIBN(IQDatStr rec, const QString& file)
 {
-    io::Writer w(file);
-    if (int32_t st = openOut(w, file))
-        return st;
-    ProgressScope ps(kWriting, rec.N);
     uint8_t h[40] = {};
     io::put32(h, 40);
     io::put32(h + 4, uint32_t(rec.N));
@@ -442,22 +412,15 @@ int32_t SaveIBN(IQDatStr rec, const QString& file)
     io::put32(h + 24, 1);
     io::put32(h + 28, uint32_t(rec.N));
     io::putf64(h + 32, rec.Clock);
-    w.write(h, sizeof h);
-    int32_t st = ST_OK;
-    for (const float* src : {rec.I, rec.Q}) {
-        st = writePoints(w, rec.N, 4, [src](uint8_t* b, uint64_t i) { io::putf32(b, src[i]); });
-        if (st != ST_OK)
-            break;
-    }
-    return finish(w, st);
+    return saveBlocks(rec, file, QByteArray(reinterpret_cast<const char*>(h), sizeof h));
 }
 
 int32_t SaveSPWBin(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
-    if (int32_t st = openOut(w, file))
+    if (int32_t st = OpenOut(w))
         return st;
-    ProgressScope ps(kWriting, rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     QByteArray h;
     h += "$SIGNAL_FILE 9\n$USER_COMMENT\n\n$COMMON_INFO\n";
     h += "     SPW Version        = 4.70\n";
@@ -469,7 +432,7 @@ int32_t SaveSPWBin(IQDatStr rec, const QString& file)
     h += "     Complex Format     = Real_Imag\n";
     h += "$DATA BINARY\n";
     w.write(h);
-    return finish(w, writePoints(w, rec.N, 16, [&](uint8_t* b, uint64_t i) {
+    return FinishWrite(w, writePoints(w, rec.N, 16, [&](uint8_t* b, uint64_t i) {
         io::putf64(b, double(rec.I[i]));
         io::putf64(b + 8, double(rec.Q[i]));
     }));

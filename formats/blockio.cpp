@@ -1,14 +1,12 @@
 #include "blockio.h"
-#include "progress.h"
+#include "codec.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 io::Writer* BlockOut::openSide(const QString& path)
 {
-    sidePath_ = path;
     side_ = std::make_unique<io::Writer>(path);
     side_->open();
     return side_.get();
@@ -16,23 +14,11 @@ io::Writer* BlockOut::openSide(const QString& path)
 
 bool BlockOut::commit()
 {
-    if (!ok()) {
-        cancel();
-        return false;
-    }
-    // The small header goes first; should the data then fail, a header that
-    // did not exist before is taken away again rather than left orphaned.
-    const bool sideExisted = side_ && QFile::exists(sidePath_);
-    if (side_ && !side_->commit()) {
-        data_.cancel();
-        return false;
-    }
-    if (!data_.commit()) {
-        if (side_ && !sideExisted)
-            QFile::remove(sidePath_);
-        return false;
-    }
-    return true;
+    if (!side_)
+        return data_.commit();
+    // The header goes first; should the data then fail, the old header is
+    // put back (or the new one taken away), so header and data still match.
+    return io::CommitPair(*side_, data_) == 0;
 }
 
 void BlockOut::cancel()
@@ -119,7 +105,7 @@ int32_t ScanBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt, 
         rec->SumSq = sum;
         rec->Peak = std::sqrt(peakSq);
     }
-    return in->seek(start) ? ST_OK : ST_FILE1;
+    return in->seek(start) ? ST_OK : FailWith(ST_FILE1, why::cannotRead(rec->FileI));
 }
 
 uint8_t* Scratch(int which, size_t bytes)
@@ -134,7 +120,7 @@ uint8_t* Scratch(int which, size_t bytes)
 int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt)
 {
     const uint64_t n = rec->N;
-    ProgressScope ps(QStringLiteral("Reading IQ values..."), n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     IQDatStr view = *rec;
     for (uint64_t i = 0; st == ST_OK && i < n;) {
@@ -156,7 +142,7 @@ int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn wr
     double scale = 0;
     if (int32_t st = open(rec, out, &scale, true))
         return st;
-    ProgressScope ps(QStringLiteral("Writing IQ values..."), rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     int32_t st = ST_OK;
     IQDatStr view = rec;
     for (uint64_t i = 0; i < rec.N && out->ok();) {
@@ -176,7 +162,7 @@ int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn wr
         return st;
     }
     if (!out->commit())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(out->path()));
+        return FailWith(ST_FILE1, why::cannotWrite(out->path()));
     return ST_OK;
 }
 

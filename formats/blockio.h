@@ -7,8 +7,6 @@
 #include "fileio.h"
 #include "iqdata.h"
 
-#include <QtGlobal>
-#include <cstring>
 #include <memory>
 
 // Logical block of a streaming copy: block boundaries fall on multiples of it.
@@ -35,7 +33,6 @@ public:
 private:
     QString path_;
     io::Writer data_;
-    QString sidePath_;
     std::unique_ptr<io::Writer> side_;
 };
 
@@ -65,18 +62,10 @@ struct BlockFn {
 int32_t ScanBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt, bool findRange,
                    bool findPower, bool powerInFloat);
 
-// Double to signed 32-bit as the file formats expect it: toward zero, and
-// -2147483648 for anything outside the range (or not a number).
-inline int32_t Trunc32(double v)
-{
-    return v > -2147483649.0 && v < 2147483648.0 ? int32_t(v) : INT32_MIN;
-}
-
 // A reusable byte buffer per purpose (0: reading, 1: writing), so the block
 // functions, called once per chunk, do not allocate and fault in megabytes
 // at every call.
 uint8_t* Scratch(int which, size_t bytes);
-
 
 // Whole-file load through the block functions: allocates the record's
 // arrays for rec->N samples and fills them chunk by chunk with progress and
@@ -85,28 +74,6 @@ int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFm
 // Whole-record save through the block functions: open (the writer finds its
 // own scale), every sample, then the tail, then commit (or cancel).
 int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn writ, TailFn tail);
-
-// 16-bit little-endian values in sample buffers; on little-endian hosts a
-// plain copy, which the compiler turns into vector loads and stores.
-inline int16_t Ld16(const uint8_t* p)
-{
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    int16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-#else
-    return int16_t(io::le16(p));
-#endif
-}
-inline void St16(uint8_t* p, int32_t v)
-{
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    const int16_t s = int16_t(uint16_t(uint32_t(v)));
-    std::memcpy(p, &s, 2);
-#else
-    io::put16(p, uint16_t(uint32_t(v)));
-#endif
-}
 
 // Progress and cancel at a chunk start (index: samples done so far).
 int32_t PollChunk(uint64_t index);

@@ -52,6 +52,48 @@ const TypStr ts[TS_COUNT] = {
 
 namespace {
 
+constexpr bool QName = true;  // proposesQ
+constexpr TextHeader NoHdr = TextHeader::None;
+
+// Indexed by format code: header, time column, proposes Q name, hex.
+const TypTraits typTraits[FMT_CODES] = {
+    /*  0 Matlab ASCII single   */ {NoHdr, false, QName, false},
+    /*  1 Matlab ASCII mixed    */ {},
+    /*  2 Matlab binary single  */ {NoHdr, false, QName, false},
+    /*  3 Matlab binary mixed   */ {},
+    /*  4 MathCAD single        */ {NoHdr, false, QName, false},
+    /*  5 MathCAD mixed         */ {},
+    /*  6 DaDisp single         */ {TextHeader::DaDispOne, false, QName, false},
+    /*  7 DaDisp mixed          */ {TextHeader::DaDispTwo, false, false, false},
+    /*  8 COSSAP single         */ {NoHdr, false, QName, false},
+    /*  9 COSSAP mixed          */ {},
+    // The SPW and ADS ASCII pairs share one pattern: no Q name proposed.
+    /* 10 SPW ASCII single      */ {TextHeader::SpwDouble, false, false, false},
+    /* 11 SPW ASCII mixed       */ {TextHeader::SpwRealImag, false, false, false},
+    /* 12 SPW binary mixed      */ {},
+    /* 13 ADS ASCII single      */ {TextHeader::SpwDouble, false, false, false},
+    /* 14 WAV single            */ {NoHdr, false, QName, false},
+    /* 15 WAV mixed             */ {},
+    /* 16 Simkit                */ {NoHdr, false, QName, false},
+    /* 17 DAB-V1                */ {},
+    /* 18 IQW interleaved       */ {},
+    /* 19 IQW block             */ {},
+    /* 20 Hex 16-bit            */ {NoHdr, false, false, true},
+    /* 21 Hex 10-bit            */ {NoHdr, false, false, true},
+    /* 22 Hex 17-bit            */ {NoHdr, false, false, true},
+    /* 23 Wavesmith IBN         */ {},
+    /* 24 Vantor raw recorder   */ {},
+    /* 25 WV waveform           */ {},
+    /* 26 ADS ASCII time domain */ {TextHeader::Marker, true, QName, false},
+    /* 27 ADS binary time dom.  */ {NoHdr, false, QName, false},
+    /* 28 ADS binary single     */ {NoHdr, false, QName, false},
+    /* 29 UInt16                */ {NoHdr, false, QName, false},
+    /* 30 AWG 2000              */ {NoHdr, false, QName, false},
+    /* 31 TDS 5000/6000/7000    */ {NoHdr, false, QName, false},
+    /* 32 ASCII mixed no LF     */ {},
+    /* 33 handheld recording    */ {},
+};
+
 // Adapters from the uniform writer signature to the writers' own.
 template <int32_t (*F)(IQDatStr, const QString&)>
 int32_t oneFile(IQDatStr rec, int32_t, const QString& fileI, const QString&)
@@ -132,4 +174,10 @@ const FmtFn fmtTab[FMT_CODES] = {
 const FmtFn* FmtOf(int32_t code)
 {
     return code >= 0 && code < FMT_CODES ? &fmtTab[code] : nullptr;
+}
+
+const TypTraits& TraitsOf(int32_t code)
+{
+    static const TypTraits none;
+    return code >= 0 && code < FMT_CODES ? typTraits[code] : none;
 }

@@ -1,6 +1,12 @@
 #include "fileio.h"
 
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace io {
 
@@ -132,6 +138,27 @@ void Writer::write(const void* src, size_t n)
     blen_ += n;
 }
 
+bool Writer::sync()
+{
+    flush();
+    // File systems that cannot sync (EINVAL) keep the data all the same.
+    if (ok_ && !(f_.flush() && (::fsync(int(f_.handle())) == 0 || errno == EINVAL)))
+        ok_ = false;
+    return ok_;
+}
+
+QString Writer::target() const
+{
+    // Links are followed the way the save file follows them when it opens.
+    QFileInfo fi(f_.fileName());
+    if (!fi.isSymLink())
+        return f_.fileName();
+    int depth = 128;
+    while (--depth && fi.isSymLink())
+        fi.setFile(fi.symLinkTarget());
+    return depth > 0 ? fi.filePath() : f_.fileName();
+}
+
 bool Writer::commit()
 {
     flush();
@@ -144,10 +171,90 @@ bool Writer::commit()
 
 void Writer::cancel()
 {
-    if (f_.isOpen())
+    if (f_.isOpen()) {
         f_.cancelWriting();
-    f_.commit(); // discards the temporary file after cancelWriting()
+        f_.commit(); // discards the temporary file after cancelWriting()
+    }
     ok_ = false;
+}
+
+namespace {
+
+// A name beside path that no file has yet, for which make(path, name)
+// succeeded; empty when none could be found.
+QByteArray besides(const QByteArray& path, int (*make)(const char*, const char*))
+{
+    for (int k = 0; k < 100; ++k) {
+        const QByteArray name = path + ".old-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        if (::access(name.constData(), F_OK) == 0)
+            continue;
+        if (make(path.constData(), name.constData()) == 0)
+            return name;
+        if (errno != EEXIST)
+            break;
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+int CommitBoth(const QString& firstTarget, const std::function<bool()>& first,
+               const std::function<bool()>& second)
+{
+    const QByteArray target = QFile::encodeName(firstTarget);
+    // A second link to the old first file keeps it without a moment in
+    // which the destination is missing; where links are not possible it is
+    // renamed away instead.
+    struct stat st;
+    const bool existed = ::stat(target.constData(), &st) == 0;
+    // Only a plain file is replaced (a folder, a device or a pipe never is).
+    if (existed && !S_ISREG(st.st_mode))
+        return 1;
+    bool moved = false;
+    QByteArray kept;
+    if (existed) {
+        kept = besides(target, ::link);
+        if (kept.isEmpty()) {
+            kept = besides(target, [](const char* a, const char* b) { return std::rename(a, b); });
+            moved = !kept.isEmpty();
+        }
+        if (kept.isEmpty())
+            return 1;
+    }
+    if (!first()) {
+        if (moved)
+            std::rename(kept.constData(), target.constData());
+        else if (existed)
+            ::unlink(kept.constData());
+        return 1;
+    }
+    if (!second()) {
+        if (existed)
+            std::rename(kept.constData(), target.constData());
+        else
+            ::unlink(target.constData());
+        return 2;
+    }
+    if (existed)
+        ::unlink(kept.constData());
+    return 0;
+}
+
+int CommitPair(Writer& a, Writer& b)
+{
+    const bool aOk = a.sync();
+    const bool bOk = aOk && b.sync();
+    if (!aOk || !bOk) {
+        a.cancel();
+        b.cancel();
+        return aOk ? 2 : 1;
+    }
+    const int r = CommitBoth(a.target(), [&a] { return a.commit(); }, [&b] { return b.commit(); });
+    if (r == 1) {
+        a.cancel();
+        b.cancel();
+    }
+    return r;
 }
 
 } // namespace io

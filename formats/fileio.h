@@ -10,6 +10,7 @@
 #include <QString>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -54,12 +55,19 @@ public:
     explicit Writer(const QString& path);
     ~Writer();
     bool open();
+    QString path() const { return f_.fileName(); }
     void write(const void* src, size_t n);
     void write(const QByteArray& b) { write(b.constData(), size_t(b.size())); }
     void u32(uint32_t v) { uint8_t b[4]; put32(b, v); write(b, 4); }
     void f32le(float v) { uint8_t b[4]; putf32(b, v); write(b, 4); }
     void f64le(double v) { uint8_t b[8]; putf64(b, v); write(b, 8); }
     bool ok() const { return ok_; }
+    // Puts everything written so far on the disk, still under the temporary
+    // name; false when anything failed on the way.
+    bool sync();
+    // The file commit() replaces: the destination with symbolic links
+    // followed, as the commit follows them.
+    QString target() const;
     // Flushes and renames over the destination; false (and the old file
     // untouched) when anything failed on the way.
     bool commit();
@@ -72,5 +80,19 @@ private:
     size_t blen_ = 0;
     bool ok_ = false;
 };
+
+// Replaces two destinations as one. first and second each rename a
+// complete temporary file, already on the disk, over its destination (false
+// when that fails); firstTarget is the file first replaces. Returns 0 when
+// both replaced their destinations, 1 when the first failed, 2 when the
+// second did; after a failure both destinations hold what they held before:
+// the old first file is kept under another name until the second is in
+// place, and put back if it does not get there.
+int CommitBoth(const QString& firstTarget, const std::function<bool()>& first,
+               const std::function<bool()>& second);
+
+// Two writers committed as one: both temporaries synced, then CommitBoth.
+// 0, 1 (a failed) or 2 (b failed); both are cancelled or committed.
+int CommitPair(Writer& a, Writer& b);
 
 } // namespace io

@@ -1,6 +1,5 @@
 #include "hexdab.h"
-#include "fileio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QList>
 #include <algorithm>
@@ -10,21 +9,8 @@
 
 namespace {
 
-const QString kReading = QStringLiteral("Reading IQ values...");
-const QString kWriting = QStringLiteral("Writing IQ values...");
-
 // Samples formatted per write: a multiple of the cancel cadence.
 constexpr uint64_t kBlock = 50000;
-
-int32_t finish(io::Writer& w, int32_t st, const QString& file)
-{
-    EscFlg = 0;
-    if (st != ST_OK) {
-        w.cancel();
-        return st;
-    }
-    return w.commit() ? ST_OK : FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(file));
-}
 
 // Lines as fgets hands them out through a 100-byte buffer: up to and
 // including the line feed, at most 99 bytes, so a longer line arrives in
@@ -205,9 +191,9 @@ template <class Enc>
 int32_t saveHex(const IQDatStr& rec, const QString& file, int width, Enc enc)
 {
     io::Writer w(file);
-    if (!w.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
-    ProgressScope ps(kWriting, rec.N);
+    if (int32_t st = OpenOut(w))
+        return st;
+    ProgressScope ps(WritingLabel(), rec.N);
     std::vector<char> buf(size_t(std::min(rec.N, kBlock)) * (2 * 8 + 2));
     int32_t st = ST_OK;
     for (uint64_t i = 0; i < rec.N && w.ok();) {
@@ -224,7 +210,7 @@ int32_t saveHex(const IQDatStr& rec, const QString& file, int width, Enc enc)
         w.write(buf.data(), size_t(p - buf.data()));
         i += k;
     }
-    return finish(w, st, file);
+    return FinishWrite(w, st);
 }
 
 // Two passes: the line count fixes N before the arrays are allocated, so
@@ -233,25 +219,25 @@ template <class Dec>
 int32_t loadHex(IQDatStr* rec, uint32_t maxCode, Dec dec)
 {
     io::Reader r;
-    if (!r.open(rec->FileI))
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(rec->FileI));
+    if (int32_t st = OpenIn(r, rec->FileI))
+        return st;
     Lines in(r);
     uint64_t n = 0;
     while (in.next())
         if (++n % 25000 == 0 && EscFlg)
             return LoadDone(rec, ST_CANCEL);
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
         return LoadDone(rec, st);
     rec->N = n;
     if (!in.restart())
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 cannot be read.").arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::cannotRead(rec->FileI)));
     for (uint64_t i = 0; i < n; ++i) {
         if ((st = EscPressed(i)))
             return LoadDone(rec, st);
         if (!in.next())
-            return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI)));
+            return LoadDone(rec, FailWith(ST_FILE1, why::changed(rec->FileI)));
         Part a, b;
         splitLine(in.begin(), in.end(), &a, &b);
         uint32_t c;
@@ -275,8 +261,8 @@ int32_t readDabBlock(Lines& in, float* dst, uint64_t n, uint64_t base, const QSt
         if (int32_t st = EscPressed(base + i))
             return st;
         if (!in.next())
-            return FailWith(ST_FILE1, QStringLiteral("%1 ends after %2 of %3 %4 values.")
-                                      .arg(file).arg(i).arg(n).arg(what));
+            return FailWith(ST_FILE1, why::truncated(file, QStringLiteral("it ends after %1 of %2 %3 values")
+                                                               .arg(i).arg(n).arg(what)));
         dst[i] = QByteArray(in.begin(), int(in.end() - in.begin())).trimmed().toFloat();
     }
     return ST_OK;
@@ -317,9 +303,9 @@ int32_t LoadHex17Mix(IQDatStr* rec)
 int32_t SaveDAB(IQDatStr rec, const QString& file)
 {
     io::Writer w(file);
-    if (!w.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
-    ProgressScope ps(kWriting, 2 * rec.N);
+    if (int32_t st = OpenOut(w))
+        return st;
+    ProgressScope ps(WritingLabel(), 2 * rec.N);
     const QByteArray head = dabHeader(rec.N);
     // "%0.7e" is at most "-1.2345678e-308": 15 characters and the line feed.
     std::vector<char> buf(size_t(std::min(rec.N, kBlock)) * 24);
@@ -342,14 +328,14 @@ int32_t SaveDAB(IQDatStr rec, const QString& file)
         }
         base += rec.N;
     }
-    return finish(w, st, file);
+    return FinishWrite(w, st);
 }
 
 int32_t LoadDAB(IQDatStr* rec)
 {
     io::Reader r;
-    if (!r.open(rec->FileI))
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(rec->FileI));
+    if (int32_t st = OpenIn(r, rec->FileI))
+        return st;
     Lines in(r);
     QList<QByteArray> first;
     if (in.next())
@@ -357,15 +343,15 @@ int32_t LoadDAB(IQDatStr* rec)
     bool ok = false;
     const uint64_t n = first.size() > 1 ? first[1].trimmed().toULongLong(&ok) : 0;
     if (!ok)
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 has no sample count in its first line.")
-                                            .arg(rec->FileI)));
+        return LoadDone(rec, FailWith(ST_FILE1, why::cannotRead(rec->FileI,
+                                                                QStringLiteral("it has no sample count in its first line"))));
     // Every sample needs an I line and a Q line of at least one byte each:
     // a count the file cannot hold is refused before anything is allocated.
     const uint64_t bytes = uint64_t(std::max<int64_t>(r.size(), 0));
     if (n > bytes / 2)
-        return LoadDone(rec, FailWith(ST_FILE1, QStringLiteral("%1 announces %2 samples but holds only %3 bytes.")
-                                            .arg(rec->FileI).arg(n).arg(bytes)));
-    ProgressScope ps(kReading, 2 * n);
+        return LoadDone(rec, FailWith(ST_FILE1, why::truncated(rec->FileI, QStringLiteral("it announces %1 samples but holds only %2 bytes")
+                                                                               .arg(n).arg(bytes))));
+    ProgressScope ps(ReadingLabel(), 2 * n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
         return LoadDone(rec, st);
@@ -374,7 +360,7 @@ int32_t LoadDAB(IQDatStr* rec)
     st = readDabBlock(in, rec->I, n, 0, rec->FileI, "I");
     if (st == ST_OK) {
         if (!in.next() || !in.next())
-            st = FailWith(ST_FILE1, QStringLiteral("%1 has no Q block.").arg(rec->FileI));
+            st = FailWith(ST_FILE1, why::truncated(rec->FileI, QStringLiteral("it has no Q block")));
         else
             st = readDabBlock(in, rec->Q, n, n, rec->FileI, "Q");
     }

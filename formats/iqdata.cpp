@@ -1,11 +1,8 @@
 #include "iqdata.h"
-#include "catalogue.h"
-#include "fileio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QFile>
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -69,63 +66,30 @@ uint64_t MaxAllocSamples()
     return bytes / 4 * 3 / 8;
 }
 
-int32_t LoadDatFile(IQDatStr* rec)
-{
-    FreeArr(rec);
-    rec->N = 0;
-    rec->SecFile = 1;
-    detail.clear();
-    if (rec->Typ < 0 || rec->Typ >= TL_COUNT)
-        return ST_OK;
-    const FmtFn* f = FmtOf(tl[rec->Typ].Code);
-    if (!f)
-        return ST_OK;
-    if (!f->load) {
-        SetDetail(QStringLiteral("The type \"%1\" cannot be read.").arg(tl[rec->Typ].Name));
-        return ST_UNSUPP;
-    }
-    int32_t st = f->load(rec);
-    if (st != ST_OK) {
-        // Whatever a reader left behind on failure is not valid data.
-        FreeArr(rec);
-        rec->N = 0;
-    }
-    return st;
-}
-
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count)
 {
     FreeArr(rec);
-    if (count > MaxAllocSamples()) {
+    struct Arrays {
+        std::unique_ptr<float[]> i, q;
+    };
+    auto a = std::make_shared<Arrays>();
+    if (count <= MaxAllocSamples()) {
+        a->i.reset(new (std::nothrow) float[count]);
+        a->q.reset(new (std::nothrow) float[count]);
+    }
+    if (!a->i || !a->q) {
         SetDetail(QStringLiteral("%1 samples do not fit into memory.").arg(count));
         return ST_NOMEM;
     }
-    rec->I = new (std::nothrow) float[count];
-    rec->Q = new (std::nothrow) float[count];
-    if (!rec->I || !rec->Q) {
-        FreeArr(rec);
-        SetDetail(QStringLiteral("%1 samples do not fit into memory.").arg(count));
-        return ST_NOMEM;
-    }
+    rec->I = a->i.get();
+    rec->Q = a->q.get();
+    rec->Keep = std::move(a);
     return ST_OK;
-}
-
-namespace {
-std::atomic<ArrayReleaseHook> releaseHook{nullptr};
-}
-
-void SetArrayReleaseHook(ArrayReleaseHook hook)
-{
-    releaseHook = hook;
 }
 
 void FreeArr(IQDatStr* rec)
 {
-    ArrayReleaseHook hook = releaseHook;
-    if (!(rec->I && hook && hook(rec->I, rec->Q))) {
-        delete[] rec->I;
-        delete[] rec->Q;
-    }
+    rec->Keep.reset();
     rec->I = nullptr;
     rec->Q = nullptr;
 }
@@ -166,10 +130,7 @@ int32_t ReadShUnion(IQDatStr* rec, QFile* file, uint64_t n)
         qint64 got = file->read(reinterpret_cast<char*>(buf), qint64(k * 4));
         if (got < qint64(k * 4))
             std::memset(buf + (got > 0 ? got : 0), 0, size_t(k * 4 - uint64_t(got > 0 ? got : 0)));
-        for (uint64_t j = 0; j < k; ++j) {
-            rec->I[i + j] = float(int16_t(io::le16(buf + 4 * j)));
-            rec->Q[i + j] = float(int16_t(io::le16(buf + 4 * j + 2)));
-        }
+        codec::DecodePairs<codec::Linear16>(buf, k, rec->I + i, rec->Q + i);
         i += k;
     }
     return ST_OK;

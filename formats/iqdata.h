@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 class QFile;
 
@@ -30,6 +31,11 @@ struct IQDatStr {
     uint64_t N = 0;
     float* I = nullptr;
     float* Q = nullptr;
+    // Owns I and Q when MakeIQArr made them. Copies of the record, and a
+    // symbols reply still going out, share the arrays: they go when the last
+    // holder lets them go. For the replies' sake samples are never rewritten
+    // in place; new data (a load, a trace) always comes in fresh arrays.
+    std::shared_ptr<const void> Keep;
     float RefLev = 0;       // dBm
     float IMin = 0, IMax = 0, QMin = 0, QMax = 0;
     int32_t SrcTab = 0;     // 0 Load tab (file), 1 Trace tab (instrument)
@@ -50,6 +56,34 @@ struct TypStr {
     int32_t Code;           // format code: selects reader, writer, block functions
 };
 
+// The frame a text type puts around its values. Readers drop everything
+// through the header's marker line and a last "END" line of every framed type.
+enum class TextHeader : uint8_t {
+    None,         // values from the first line to the last
+    DaDispOne,    // DaDisp header per file, one signal ("i" / "q")
+    DaDispTwo,    // DaDisp header naming both signals ("i_q")
+    SpwDouble,    // SPW header "Signal Type = Double", "END" trailer
+    SpwRealImag,  // SPW header "Signal Type = Real_Imag", "END" trailer
+    Marker,       // any lines up to a marker line (read only)
+};
+
+// What the code outside the catalogue needs to know about a file type
+// beyond its functions; one row per format code, beside tl and ts.
+struct TypTraits {
+    TextHeader header = TextHeader::None;
+    // Two-file text lines hold "time value"; the value is the second field.
+    bool timeColumn = false;
+    // A two-file type whose Q name is proposed from the I name (QNameFor).
+    // Not for types whose two files share one pattern and are told apart
+    // only by the names the user gives them.
+    bool proposesQ = false;
+    // One of the hexadecimal text types ("Hex ... signed mixed").
+    bool hex = false;
+};
+
+// The traits of a format code; all off for a code without a row.
+const TypTraits& TraitsOf(int32_t code);
+
 constexpr int TL_COUNT = 33;
 constexpr int TS_COUNT = 26;
 constexpr int FMT_CODES = 34;          // 0..33; 33 is the handheld receiver recording
@@ -62,18 +96,9 @@ extern const TypStr ts[TS_COUNT];
 extern volatile signed char EscFlg;
 extern volatile signed char BrkFlg;
 
-int32_t LoadDatFile(IQDatStr* rec);
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count);
 void FreeArr(IQDatStr* rec);
 
-// Sample arrays may still be read after their record lets them go (a
-// symbols reply going out over the network shares the load record's arrays
-// instead of copying them). FreeArr offers the arrays to this hook first;
-// it returns true when it took both over and frees them itself later. For
-// the same reason the samples of a record are never rewritten in place: new
-// data (a load, a trace) always comes in fresh arrays from MakeIQArr.
-using ArrayReleaseHook = bool (*)(float* i, float* q);
-void SetArrayReleaseHook(ArrayReleaseHook hook);
 uint64_t MaxMin1D(const float* v, uint64_t n, float* max, uint64_t* maxIdx,
                   float* min, uint64_t* minIdx);
 int32_t EscPressed(uint64_t index);

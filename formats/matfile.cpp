@@ -1,5 +1,5 @@
 #include "matfile.h"
-#include "fileio.h"
+#include "codec.h"
 
 #include <QFile>
 #include <QTemporaryFile>
@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <matio.h>
@@ -64,6 +67,18 @@ public:
         return true;
     }
     const QString& name() const { return tmp_; }
+    const QString& dest() const { return dest_; }
+
+    // Puts the library's output on the disk before it replaces anything.
+    bool sync() const
+    {
+        const int fd = ::open(nativeName(tmp_).constData(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+        ::close(fd);
+        return ok;
+    }
 
     bool commit()
     {
@@ -102,16 +117,17 @@ struct Named {
 int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named> vars, uint64_t n, int32_t err)
 {
     if (n > kMaxMat5)
-        return FailWith(err, QStringLiteral("%1 samples are more than a MAT-file of version 5 holds per variable (%2).")
-                             .arg(n).arg(kMaxMat5));
+        return FailWith(err, why::cannotWrite(file, QStringLiteral("%1 samples are more than a MAT-file of version 5 "
+                                                                   "holds per variable (%2)")
+                                                        .arg(n).arg(kMaxMat5)));
     quietLibrary();
     if (!tmp.reserve())
-        return FailWith(err, QStringLiteral("%1 cannot be created.").arg(file));
+        return FailWith(err, why::cannotCreate(file));
     // With an empty header text the library writes a NUL first byte, and
     // other readers then take the file for a version 4 MAT-file.
     mat_t* mat = Mat_CreateVer(nativeName(tmp.name()).constData(), kHeader, MAT_FT_MAT5);
     if (!mat)
-        return FailWith(err, withLib(QStringLiteral("%1 cannot be created.").arg(file)));
+        return FailWith(err, withLib(why::cannotCreate(file)));
     size_t dims[2] = {1, size_t(n)};
     // The library wants a data pointer even for 1 x 0.
     static float none = 0;
@@ -130,19 +146,28 @@ int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named>
     if (Mat_Close(mat) != 0)
         ok = false;
     if (!ok)
-        return FailWith(err, withLib(QStringLiteral("%1 cannot be written.").arg(file)));
+        return FailWith(err, withLib(why::cannotWrite(file)));
     return ST_OK;
 }
 
-int32_t commitAll(std::initializer_list<std::pair<TempMat*, int32_t>> temps, std::initializer_list<QString> files)
+int32_t commitOne(TempMat& t)
 {
-    auto f = files.begin();
-    for (auto [t, err] : temps) {
-        if (!t->commit())
-            return FailWith(err, QStringLiteral("%1 cannot be replaced.").arg(*f));
-        ++f;
+    return t.sync() && t.commit() ? ST_OK : FailWith(ST_FILE1, why::cannotWrite(t.dest()));
+}
+
+// Both files complete and on the disk before either replaces its
+// destination; a failure leaves both old files.
+int32_t commitTwo(TempMat& ti, TempMat& tq)
+{
+    if (!ti.sync())
+        return FailWith(ST_FILE1, why::cannotWrite(ti.dest()));
+    if (!tq.sync())
+        return FailWith(ST_FILE2, why::cannotWrite(tq.dest()));
+    switch (io::CommitBoth(ti.dest(), [&ti] { return ti.commit(); }, [&tq] { return tq.commit(); })) {
+    case 0: return ST_OK;
+    case 1: return FailWith(ST_FILE1, why::cannotWrite(ti.dest()));
+    default: return FailWith(ST_FILE2, why::cannotWrite(tq.dest()));
     }
-    return ST_OK;
 }
 
 // What the element tags of a MAT-5 file say about a top-level variable.
@@ -251,19 +276,20 @@ int32_t nextVar(mat_t* mat, const QString& file, const Extent* ext, int64_t file
     out->info.reset(Mat_VarReadNextInfo(mat));
     matvar_t* v = out->info.get();
     if (!v)
-        return FailWith(err, withLib(QStringLiteral("%1 holds no %2 variable.").arg(file, which)));
+        return FailWith(err, withLib(why::cannotRead(file, QStringLiteral("it holds no %1 variable").arg(which))));
     const QString name = QString::fromLocal8Bit(v->name ? v->name : "");
     if (v->isComplex)
-        return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 is complex; only real variables can be loaded.")
-                             .arg(which, name, file));
+        return FailWith(err, why::cannotRead(file, QStringLiteral("its %1 variable \"%2\" is complex; only real "
+                                                                  "variables can be loaded")
+                                                       .arg(which, name)));
     if (!numeric(v->class_type))
-        return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 is a %4 array, not a numeric one.")
-                             .arg(which, name, file, className(v->class_type)));
+        return FailWith(err, why::cannotRead(file, QStringLiteral("its %1 variable \"%2\" is a %3 array, not a numeric one")
+                                                       .arg(which, name, className(v->class_type))));
     uint64_t n = 1;
     for (int k = 0; k < v->rank; ++k)
         if (__builtin_mul_overflow(n, uint64_t(v->dims[k]), &n))
-            return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 has impossible dimensions.")
-                                 .arg(which, name, file));
+            return FailWith(err, why::cannotRead(file, QStringLiteral("its %1 variable \"%2\" has impossible dimensions")
+                                                           .arg(which, name)));
     if (v->rank <= 0)
         n = 0;
     // zlib expands at most about 1032 to 1; an element is at least a byte.
@@ -275,8 +301,9 @@ int32_t nextVar(mat_t* mat, const QString& file, const Extent* ext, int64_t file
         room = ext->bytes * 1032;
     }
     if (n > room)
-        return FailWith(err, QStringLiteral("The %1 variable \"%2\" of %3 announces %4 elements but holds data for %5.")
-                             .arg(which, name, file).arg(n).arg(room));
+        return FailWith(err, why::truncated(file, QStringLiteral("its %1 variable \"%2\" announces %3 elements but "
+                                                                 "holds data for %4")
+                                                      .arg(which, name).arg(n).arg(room)));
     out->n = n;
     return ST_OK;
 }
@@ -295,14 +322,15 @@ int32_t readVar(mat_t* mat, matvar_t* v, float* dst, uint64_t n, const QString& 
     if (n == 0)
         return ST_OK;
     if (n > uint64_t(INT_MAX))
-        return FailWith(err, QStringLiteral("%1 holds more than %2 elements in one variable.").arg(file).arg(INT_MAX));
-    const auto bad = [&] { return FailWith(err, withLib(QStringLiteral("The data of %1 cannot be read.").arg(file))); };
+        return FailWith(err, why::cannotRead(file, QStringLiteral("it holds more than %1 elements in one variable")
+                                                       .arg(INT_MAX)));
+    const auto bad = [&] { return FailWith(err, withLib(why::cannotRead(file))); };
     if (v->class_type == MAT_C_SINGLE)
         return Mat_VarReadDataLinear(mat, v, dst, 0, 1, int(n)) == 0 ? ST_OK : bad();
     const size_t cs = Mat_SizeOfClass(v->class_type);
     std::unique_ptr<uint8_t[]> tmp(new (std::nothrow) uint8_t[n * cs]);
     if (!tmp)
-        return FailWith(ST_NOMEM, QStringLiteral("%1 elements of %2 do not fit into memory.").arg(n).arg(file));
+        return FailWith(ST_NOMEM, why::cannotRead(file, QStringLiteral("its %1 elements do not fit into memory").arg(n)));
     if (Mat_VarReadDataLinear(mat, v, tmp.get(), 0, 1, int(n)) != 0)
         return bad();
     switch (v->class_type) {
@@ -325,10 +353,10 @@ int32_t openMat(const QString& file, int32_t err, MatPtr* out, int64_t* size)
     quietLibrary();
     *size = QFile(file).size();
     if (file.isEmpty() || !QFile::exists(file))
-        return FailWith(err, QStringLiteral("%1 cannot be opened.").arg(file));
+        return FailWith(err, why::cannotOpen(file));
     out->reset(Mat_Open(nativeName(file).constData(), MAT_ACC_RDONLY));
     if (!*out)
-        return FailWith(err, withLib(QStringLiteral("%1 cannot be opened as a MAT-file.").arg(file)));
+        return FailWith(err, withLib(why::cannotRead(file, QStringLiteral("it is not a MAT-file"))));
     return ST_OK;
 }
 
@@ -353,14 +381,13 @@ int32_t fill(IQDatStr* rec, mat_t* mi, Var& vi, const QString& fi, mat_t* mq, Va
 int32_t SaveMLabBinSgl(IQDatStr rec, const QString& fileI, const QString& fileQ)
 {
     if (rec.N && (!rec.I || !rec.Q))
-        return FailWith(ST_FILE1, QStringLiteral("There are no samples to write."));
+        return FailWith(ST_FILE1, why::cannotWrite(fileI, QStringLiteral("the record holds no samples")));
     TempMat ti(fileI), tq(fileQ);
     int32_t st = writeMat(ti, fileI, {{"I", rec.I}}, rec.N, ST_FILE1);
     if (st == ST_OK)
         st = writeMat(tq, fileQ, {{"Q", rec.Q}}, rec.N, ST_FILE2);
-    // Both files are complete before either replaces its destination.
     if (st == ST_OK)
-        st = commitAll({{&ti, ST_FILE1}, {&tq, ST_FILE2}}, {fileI, fileQ});
+        st = commitTwo(ti, tq);
     EscFlg = 0;
     return st;
 }
@@ -368,11 +395,11 @@ int32_t SaveMLabBinSgl(IQDatStr rec, const QString& fileI, const QString& fileQ)
 int32_t SaveMLabBinMix(IQDatStr rec, const QString& file)
 {
     if (rec.N && (!rec.I || !rec.Q))
-        return FailWith(ST_FILE1, QStringLiteral("There are no samples to write."));
+        return FailWith(ST_FILE1, why::cannotWrite(file, QStringLiteral("the record holds no samples")));
     TempMat t(file);
     int32_t st = writeMat(t, file, {{"I", rec.I}, {"Q", rec.Q}}, rec.N, ST_FILE1);
     if (st == ST_OK)
-        st = commitAll({{&t, ST_FILE1}}, {file});
+        st = commitOne(t);
     EscFlg = 0;
     return st;
 }

@@ -5,6 +5,30 @@
 #include <cstring>
 #include <tuple>
 
+int32_t LoadDatFile(IQDatStr* rec)
+{
+    FreeArr(rec);
+    rec->N = 0;
+    rec->SecFile = 1;
+    SetDetail(QString());
+    if (rec->Typ < 0 || rec->Typ >= TL_COUNT)
+        return ST_OK;
+    const FmtFn* f = FmtOf(tl[rec->Typ].Code);
+    if (!f)
+        return ST_OK;
+    if (!f->load) {
+        SetDetail(QStringLiteral("The type \"%1\" cannot be read.").arg(tl[rec->Typ].Name));
+        return ST_UNSUPP;
+    }
+    int32_t st = f->load(rec);
+    if (st != ST_OK) {
+        // Whatever a reader left behind on failure is not valid data.
+        FreeArr(rec);
+        rec->N = 0;
+    }
+    return st;
+}
+
 int32_t BldDstArr(IQDatStr* out, IQDatStr old, IQDatStr add, int32_t guard, bool*)
 {
     // A guard longer than the new data would copy from before its start.

@@ -1,6 +1,6 @@
 #include "stream.h"
 #include "catalogue.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <algorithm>
 #include <vector>
@@ -115,7 +115,7 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
             i += k;
             done += k;
             if (!out.ok())
-                st = FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(dest));
+                st = FailWith(ST_FILE1, why::cannotWrite(dest));
             else
                 st = ps.step(n + done);
         }
@@ -128,6 +128,6 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
         return st;
     }
     if (!out.commit())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(dest));
+        return FailWith(ST_FILE1, why::cannotWrite(dest));
     return ST_OK;
 }

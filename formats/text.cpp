@@ -1,7 +1,5 @@
 #include "text.h"
-#include "catalogue.h"
-#include "fileio.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -11,14 +9,10 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <vector>
 
 namespace {
-
-const QString kReading = QStringLiteral("Reading IQ values...");
-const QString kWriting = QStringLiteral("Writing IQ values...");
 
 // The EscPressed cadence; chunk loops start every chunk on a multiple of it.
 constexpr uint64_t kCadence = 25000;
@@ -45,10 +39,7 @@ bool isMarker(const char* b, const char* e)
 
 bool isEnd(const char* b, const char* e) { return e - b == 3 && std::memcmp(b, "END", 3) == 0; }
 
-bool hasHeader(int32_t code)
-{
-    return code == 6 || code == 7 || code == 10 || code == 11 || code == 13 || code == 26;
-}
+bool hasHeader(int32_t code) { return TraitsOf(code).header != TextHeader::None; }
 
 // The data lines left by the header filter: from the line after the first
 // marker (from the top when there is none) to the end, less a last "END".
@@ -236,7 +227,7 @@ struct Scan {
 
 int32_t readFailed(int32_t st, const QString& file)
 {
-    return FailWith(st, QStringLiteral("%1 cannot be read.").arg(file));
+    return FailWith(st, why::cannotRead(file));
 }
 
 // First pass: counts the lines and finds the header marker and a trailer, so
@@ -321,7 +312,7 @@ int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, i
             return ST_CANCEL;
         if (!src.next(&b, &e))
             return src.failed() ? readFailed(err, file)
-                                : FailWith(err, QStringLiteral("%1 changed while it was read.").arg(file));
+                                : FailWith(err, why::changed(file));
         switch (kind) {
         case LineKind::Pair: splitPair(b, e, a + i, q + i); break;
         case LineKind::Value: a[i] = text::ParseFloat(b, e); break;
@@ -329,13 +320,6 @@ int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, i
         }
     }
     return src.failed() ? readFailed(err, file) : ST_OK;
-}
-
-int32_t openIn(Pieces& src, const QString& file, int32_t st)
-{
-    if (!src.open(file))
-        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
-    return ST_OK;
 }
 
 QByteArray spwHeader(const IQDatStr& rec, bool realImag)
@@ -561,54 +545,41 @@ int32_t SaveAscii(IQDatStr rec, int32_t code, const QString& fileI, const QStrin
     const uint64_t n = rec.I && rec.Q ? rec.N : 0;
     rec.N = n;
     QByteArray hdrI, hdrQ, trailer;
-    if (code == 6) {
+    switch (TraitsOf(code).header) {
+    case TextHeader::DaDispOne:
         hdrI = dadispHeader(rec, now, "i", "i", false);
         hdrQ = dadispHeader(rec, now, "q", "q", false);
-    } else if (code == 7) {
+        break;
+    case TextHeader::DaDispTwo:
         hdrI = dadispHeader(rec, now, "i_q", "i, q", true);
-    } else if (code == 10 || code == 11 || code == 13) {
-        hdrI = hdrQ = spwHeader(rec, code == 11);
+        break;
+    case TextHeader::SpwDouble:
+    case TextHeader::SpwRealImag:
+        hdrI = hdrQ = spwHeader(rec, TraitsOf(code).header == TextHeader::SpwRealImag);
         trailer = "END\n";
+        break;
+    case TextHeader::None:
+    case TextHeader::Marker:
+        break;
     }
 
     // Both files are opened before anything is written, so a Q file that
     // cannot be created leaves the I file as it was too.
-    io::Writer wi(fileI);
-    if (!wi.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(fileI));
-    std::unique_ptr<io::Writer> wq;
-    if (two) {
-        wq = std::make_unique<io::Writer>(fileQ);
-        if (!wq->open()) {
-            wi.cancel();
-            return FailWith(ST_FILE2, QStringLiteral("%1 cannot be created.").arg(fileQ));
-        }
-    }
-    ProgressScope ps(kWriting, n);
+    io::Writer wi(fileI), wq(fileQ);
+    if (int32_t st = OpenOut(wi))
+        return st;
+    if (int32_t st = two ? OpenOut(wq, ST_FILE2) : ST_OK)
+        return st;
+    ProgressScope ps(WritingLabel(), n);
     wi.write(hdrI);
     int32_t st = writeValues(wi, rec.I, two ? nullptr : rec.Q, n);
     wi.write(trailer);
     if (two && st == ST_OK) {
-        wq->write(hdrQ);
-        st = writeValues(*wq, rec.Q, nullptr, n);
-        wq->write(trailer);
+        wq.write(hdrQ);
+        st = writeValues(wq, rec.Q, nullptr, n);
+        wq.write(trailer);
     }
-    EscFlg = 0;
-    if (st == ST_OK && !wi.ok())
-        st = FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
-    if (st == ST_OK && wq && !wq->ok())
-        st = FailWith(ST_FILE2, QStringLiteral("%1 cannot be written.").arg(fileQ));
-    if (st == ST_OK && !wi.commit())
-        st = FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
-    if (st != ST_OK) {
-        wi.cancel();
-        if (wq)
-            wq->cancel();
-        return st;
-    }
-    if (wq && !wq->commit())
-        return FailWith(ST_FILE2, QStringLiteral("%1 cannot be written; %2 was written.").arg(fileQ, fileI));
-    return ST_OK;
+    return two ? FinishPair(wi, wq, st) : FinishWrite(wi, st);
 }
 
 int32_t LoadAscii(IQDatStr* rec)
@@ -617,7 +588,7 @@ int32_t LoadAscii(IQDatStr* rec)
     const bool header = hasHeader(code);
     const bool two = !rec->FileQ.isEmpty();
     Pieces si('\n'), sq('\n');
-    if (int32_t st = openIn(si, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(si, rec->FileI, ST_FILE1))
         return st;
     Scan scI, scQ;
     int32_t st = scanLines(si, header, &scI, ST_FILE1, rec->FileI);
@@ -627,7 +598,7 @@ int32_t LoadAscii(IQDatStr* rec)
     uint64_t n = rI.end - rI.first;
     Range rQ{0, 0};
     if (two) {
-        if ((st = openIn(sq, rec->FileQ, ST_FILE2)))
+        if ((st = OpenIn(sq, rec->FileQ, ST_FILE2)))
             return LoadDone(rec, st);
         if ((st = scanLines(sq, header, &scQ, ST_FILE2, rec->FileQ)))
             return LoadDone(rec, st);
@@ -635,7 +606,7 @@ int32_t LoadAscii(IQDatStr* rec)
         // The shorter file decides; the extra lines of the longer are ignored.
         n = std::min(n, rQ.end - rQ.first);
     }
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     if ((st = MakeIQArr(rec, n)))
         return LoadDone(rec, st);
     rec->N = n;
@@ -643,7 +614,7 @@ int32_t LoadAscii(IQDatStr* rec)
     if (st == ST_OK && !two)
         st = parseLines(si, n, LineKind::Pair, rec->I, rec->Q, ST_FILE1, rec->FileI);
     if (two) {
-        const LineKind kind = code == 26 ? LineKind::TimeValue : LineKind::Value;
+        const LineKind kind = TraitsOf(code).timeColumn ? LineKind::TimeValue : LineKind::Value;
         if (st == ST_OK)
             st = parseLines(si, n, kind, rec->I, nullptr, ST_FILE1, rec->FileI);
         if (st == ST_OK)
@@ -657,7 +628,7 @@ int32_t LoadAscii(IQDatStr* rec)
 int32_t LoadAscMixNoLF(IQDatStr* rec)
 {
     Pieces src(' ');
-    if (int32_t st = openIn(src, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(src, rec->FileI, ST_FILE1))
         return st;
     const char *b, *e;
     uint64_t parts = 0;
@@ -667,7 +638,7 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
     if (src.failed())
         return LoadDone(rec, readFailed(ST_FILE1, rec->FileI));
     const uint64_t n = parts / 2;
-    ProgressScope ps(kReading, n);
+    ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)
         return LoadDone(rec, st);
@@ -686,7 +657,7 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
         got = got && src.next(&b, &e);
         if (!got) {
             st = src.failed() ? readFailed(ST_FILE1, rec->FileI)
-                              : FailWith(ST_FILE1, QStringLiteral("%1 changed while it was read.").arg(rec->FileI));
+                              : FailWith(ST_FILE1, why::changed(rec->FileI));
             break;
         }
         rec->Q[k] = text::ParseFloat(b, e);

@@ -1,4 +1,5 @@
 #include "vantor.h"
+#include "codec.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -25,19 +26,6 @@ bool tagNumber(const QByteArray& h, const char* key, double* v)
     if (ok)
         *v = d;
     return ok;
-}
-
-inline float decode(uint16_t u)
-{
-    return float(u < 32768 ? u / 32767.0 : (u - 65534.5) / 32767.0);
-}
-
-inline int32_t encode(float x, double s)
-{
-    double v = double(x) / s * 32767.0 + 0.5;
-    if (x < 0 || std::isnan(x))
-        v -= 65536.0;
-    return Trunc32(v);
 }
 
 int32_t readRaw(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t)
@@ -70,7 +58,7 @@ int32_t OpenR_VantorRaw(IQDatStr* rec, io::Reader* in, bool findRange, bool find
     const QString hname = VantorHeaderName(rec->FileI);
     QFile hf(hname);
     if (!hf.open(QIODevice::ReadOnly))
-        return FailWith(ST_FILE1, QStringLiteral("The header file %1 cannot be opened.").arg(hname));
+        return FailWith(ST_FILE1, why::cannotOpen(hname));
     const QByteArray h = hf.read(kMaxHeader);
     hf.close();
     // A missing or unreadable tag keeps the value given for the load (the
@@ -81,40 +69,26 @@ int32_t OpenR_VantorRaw(IQDatStr* rec, io::Reader* in, bool findRange, bool find
     if (tagNumber(h, "REFLEVEL:", &v))
         rec->RefLev = float(v);
     rec->CFreq = tagNumber(h, "FREQUENCY:", &v) ? v : 0.0;
-    if (!in->open(rec->FileI))
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(rec->FileI));
+    if (int32_t st = OpenIn(*in, rec->FileI))
+        return st;
     rec->N = uint64_t(in->size()) / 4;
     return ScanBlocks(rec, in, readRaw, 0, findRange, findPower, false);
 }
 
 int32_t Read_VantorRaw(IQDatStr* rec, io::Reader* in, uint64_t n)
 {
-    for (uint64_t i = 0; i < n;) {
-        const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(0, size_t(k) * 4);
-        if (!in->readFull(b, size_t(k) * 4))
-            return FailWith(ST_FILE1, QStringLiteral("%1 ends early.").arg(rec->FileI));
-        float* I = rec->I + i;
-        float* Q = rec->Q + i;
-        for (uint64_t j = 0; j < k; ++j, b += 4) {
-            I[j] = decode(uint16_t(Ld16(b)));
-            Q[j] = decode(uint16_t(Ld16(b + 2)));
-        }
-        i += k;
-    }
-    return ST_OK;
+    return codec::ReadPairs<codec::Vantor16>(rec, in, n);
 }
 
 int32_t OpenW_VantorRaw(IQDatStr rec, BlockOut* out, double* scale, bool findRange)
 {
     io::Writer* hw = out->openSide(VantorHeaderName(out->path()));
     if (!hw->ok())
-        return FailWith(ST_FILE1, QStringLiteral("The header file %1 cannot be created.")
-                                      .arg(VantorHeaderName(out->path())));
+        return FailWith(ST_FILE1, why::cannotCreate(VantorHeaderName(out->path())));
     hw->write(VantorHeader(rec, QDateTime::currentDateTime()));
-    if (!out->data().open()) {
+    if (int32_t st = OpenOut(out->data())) {
         out->cancel();
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(out->path()));
+        return st;
     }
     if (findRange) {
         uint64_t ix;
@@ -130,18 +104,7 @@ int32_t OpenW_VantorRaw(IQDatStr rec, BlockOut* out, double* scale, bool findRan
 
 void Writ_VantorRaw(IQDatStr rec, BlockOut* out, uint64_t n, double scale)
 {
-    for (uint64_t i = 0; i < n;) {
-        const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(1, size_t(k) * 4);
-        const float* I = rec.I + i;
-        const float* Q = rec.Q + i;
-        for (uint64_t j = 0; j < k; ++j) {
-            St16(b + 4 * j, encode(I[j], scale));
-            St16(b + 4 * j + 2, encode(Q[j], scale));
-        }
-        out->data().write(b, size_t(k) * 4);
-        i += k;
-    }
+    codec::WritePairs<codec::Vantor16>(rec, out->data(), n, scale);
 }
 
 int32_t LoadVantorRaw(IQDatStr* rec)

@@ -1,5 +1,5 @@
 #include "wav.h"
-#include "progress.h"
+#include "codec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,9 +19,9 @@ struct WavInfo {
     double clock = 0;
 };
 
-int32_t bad(const QString& file, const QString& why)
+int32_t bad(const QString& file, const QString& reason)
 {
-    return FailWith(ST_WAVFMT, file + QStringLiteral(" ") + why);
+    return FailWith(ST_WAVFMT, why::cannotRead(file, reason));
 }
 
 // Walks the chunk list from the RIFF header to the "data" chunk and leaves
@@ -33,10 +33,10 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
 {
     uint8_t h[12];
     if (!r.readFull(h, sizeof h))
-        return bad(file, QStringLiteral("is shorter than a WAV header."));
+        return bad(file, QStringLiteral("it is shorter than a WAV header"));
     const bool rf64 = std::memcmp(h, "RF64", 4) == 0;
     if ((!rf64 && std::memcmp(h, "RIFF", 4) != 0) || std::memcmp(h + 8, "WAVE", 4) != 0)
-        return bad(file, QStringLiteral("is not a RIFF/WAVE file."));
+        return bad(file, QStringLiteral("it is not a RIFF/WAVE file"));
     bool haveFmt = false, haveDs64 = false;
     uint64_t ds64Data = 0;
     uint16_t tag = 0, channels = 0, bits = 0;
@@ -49,24 +49,24 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
         const uint32_t size = io::le32(c + 4);
         if (std::memcmp(c, "data", 4) == 0) {
             if (!haveFmt)
-                return bad(file, QStringLiteral("has its data before its format chunk."));
+                return bad(file, QStringLiteral("its data comes before its format chunk"));
             if (tag != 1)
-                return bad(file, QStringLiteral("holds format %1, not PCM.").arg(tag));
+                return bad(file, QStringLiteral("it holds format %1, not PCM").arg(tag));
             if (bits != 8 && bits != 16)
-                return bad(file, QStringLiteral("holds %1-bit samples; 8 and 16 bits are read.").arg(bits));
+                return bad(file, QStringLiteral("it holds %1-bit samples; 8 and 16 bits are read").arg(bits));
             if (channels != 1 && channels != 2)
-                return bad(file, QStringLiteral("has %1 channels.").arg(channels));
+                return bad(file, QStringLiteral("it has %1 channels").arg(channels));
             const int64_t start = pos + 8;
             uint64_t data = rf64 && haveDs64 && size == 0xFFFFFFFFu ? ds64Data : size;
             data = std::min<uint64_t>(data, uint64_t(std::max<int64_t>(r.size() - start, 0)));
             w->code = uint16_t((bits / 8) * 256 + channels);
             w->frames = data / (uint64_t(bits / 8) * channels);
             w->clock = double(float(int32_t(rate)));
-            return r.seek(start) ? ST_OK : ST_FILE1;
+            return r.seek(start) ? ST_OK : FailWith(ST_FILE1, why::cannotRead(file));
         }
         if (std::memcmp(c, "fmt ", 4) == 0) {
             if (size < 16)
-                return bad(file, QStringLiteral("has a format chunk of %1 bytes.").arg(size));
+                return bad(file, QStringLiteral("it has a format chunk of %1 bytes").arg(size));
             uint8_t f[40] = {};
             const size_t k = std::min<size_t>(size, sizeof f);
             if (!r.readFull(f, k))
@@ -88,14 +88,7 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
         }
         pos += 8 + int64_t(size) + (size & 1);
     }
-    return bad(file, QStringLiteral("has no data chunk."));
-}
-
-int32_t openIn(io::Reader& r, const QString& file, int32_t st)
-{
-    if (!r.open(file))
-        return FailWith(st, QStringLiteral("%1 cannot be opened.").arg(file));
-    return ST_OK;
+    return bad(file, QStringLiteral("it has no data chunk"));
 }
 
 float chanFactor(float mn, float mx)
@@ -109,21 +102,6 @@ float chanFactor(float mn, float mx)
     if (double(mx) * f >= 32768.0 || double(mn) * f <= -32769.0)
         f = float(32767.95 / double(std::max(std::fabs(mn), std::fabs(mx))));
     return f;
-}
-
-void encode16(const float* I, const float* Q, uint64_t n, double scale, uint8_t* b)
-{
-    for (uint64_t j = 0; j < n; ++j, b += 4) {
-        St16(b, Trunc32(double(I[j]) * scale));
-        St16(b + 2, Trunc32(double(Q[j]) * scale));
-    }
-}
-
-int32_t openOut(io::Writer& w, const QString& file)
-{
-    if (!w.open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(file));
-    return ST_OK;
 }
 
 } // namespace
@@ -176,13 +154,13 @@ double WavScale(float imin, float imax, float qmin, float qmax)
 
 int32_t OpenR_WavStereo(IQDatStr* rec, io::Reader* in, uint16_t* fmt, bool findRange, bool findPower)
 {
-    if (int32_t st = openIn(*in, rec->FileI, ST_FILE1))
+    if (int32_t st = OpenIn(*in, rec->FileI, ST_FILE1))
         return st;
     WavInfo w;
     if (int32_t st = readHeader(*in, rec->FileI, &w))
         return st;
     if (w.code != kStereo16 && w.code != kStereo8)
-        return bad(rec->FileI, QStringLiteral("is not a stereo file; \"WAV single\" reads mono pairs."));
+        return bad(rec->FileI, QStringLiteral("it is not a stereo file; \"WAV single\" reads mono pairs"));
     rec->N = w.frames;
     rec->Clock = w.clock;
     *fmt = w.code;
@@ -198,14 +176,11 @@ int32_t Read_WavStereo(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t fmt)
         const uint64_t k = std::min(n - i, kChunkSamples);
         uint8_t* b = Scratch(0, size_t(k) * frame);
         if (!in->readFull(b, size_t(k) * frame))
-            return FailWith(ST_FILE1, QStringLiteral("%1 ends early.").arg(rec->FileI));
+            return FailWith(ST_FILE1, why::truncated(rec->FileI));
         float* I = rec->I + i;
         float* Q = rec->Q + i;
         if (frame == 4) {
-            for (uint64_t j = 0; j < k; ++j, b += 4) {
-                I[j] = float(Ld16(b));
-                Q[j] = float(Ld16(b + 2));
-            }
+            codec::DecodePairs<codec::Linear16>(b, k, I, Q);
         } else {
             for (uint64_t j = 0; j < k; ++j, b += 2) {
                 I[j] = float(int8_t(b[0]));
@@ -225,7 +200,7 @@ int32_t OpenW_WavStereo(IQDatStr rec, BlockOut* out, double* scale, bool findRan
         MaxMin1D(rec.Q, rec.N, &rec.QMax, &ix, &rec.QMin, &ix);
     }
     *scale = WavScale(rec.IMin, rec.IMax, rec.QMin, rec.QMax);
-    if (int32_t st = openOut(out->data(), out->path()))
+    if (int32_t st = OpenOut(out->data()))
         return st;
     out->data().write(WavHeader(rec.N, 2, rec.Clock));
     return ST_OK;
@@ -233,13 +208,7 @@ int32_t OpenW_WavStereo(IQDatStr rec, BlockOut* out, double* scale, bool findRan
 
 void Writ_WavStereo(IQDatStr rec, BlockOut* out, uint64_t n, double scale)
 {
-    for (uint64_t i = 0; i < n;) {
-        const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(1, size_t(k) * 4);
-        encode16(rec.I + i, rec.Q + i, k, scale, b);
-        out->data().write(b, size_t(k) * 4);
-        i += k;
-    }
+    codec::WritePairs<codec::Linear16>(rec, out->data(), n, scale);
 }
 
 int32_t LoadWavStereo(IQDatStr* rec)
@@ -261,25 +230,24 @@ int32_t LoadWavMono(IQDatStr* rec)
 {
     io::Reader ri, rq;
     WavInfo wi, wq;
-    int32_t st = openIn(ri, rec->FileI, ST_FILE1);
+    int32_t st = OpenIn(ri, rec->FileI, ST_FILE1);
     if (st == ST_OK)
         st = readHeader(ri, rec->FileI, &wi);
     if (st == ST_OK && wi.code != kMono16 && wi.code != kMono8)
-        st = bad(rec->FileI, QStringLiteral("is not a mono file; \"WAV mixed\" reads stereo files."));
-    if (st == ST_OK && (st = openIn(rq, rec->FileQ, ST_FILE2)) == ST_OK)
+        st = bad(rec->FileI, QStringLiteral("it is not a mono file; \"WAV mixed\" reads stereo files"));
+    if (st == ST_OK && (st = OpenIn(rq, rec->FileQ, ST_FILE2)) == ST_OK)
         st = readHeader(rq, rec->FileQ, &wq);
     // Both files are decoded alike, so they must agree on the format.
     if (st == ST_OK && wq.code != wi.code)
-        st = bad(rec->FileQ, QStringLiteral("does not have the sample format of the I file."));
+        st = bad(rec->FileQ, QStringLiteral("it does not have the sample format of the I file"));
     if (st == ST_OK && wq.frames < wi.frames)
-        st = FailWith(ST_LENGTH, QStringLiteral("The I file holds %1 samples, the Q file %2.")
-                                     .arg(wi.frames).arg(wq.frames));
+        st = FailWith(ST_LENGTH, why::lengths(rec->FileI, wi.frames, rec->FileQ, wq.frames));
     if (st != ST_OK)
         return LoadDone(rec, st);
     rec->N = wi.frames;
     rec->Clock = wi.clock;
     const size_t size = wi.code == kMono16 ? 2 : 1;
-    ProgressScope ps(QStringLiteral("Reading IQ values..."), rec->N);
+    ProgressScope ps(ReadingLabel(), rec->N);
     st = MakeIQArr(rec, rec->N);
     for (uint64_t i = 0; st == ST_OK && i < rec->N;) {
         if ((st = PollChunk(i)))
@@ -288,12 +256,11 @@ int32_t LoadWavMono(IQDatStr* rec)
         for (auto [r, dst, err] : {std::tuple{&ri, rec->I + i, ST_FILE1}, std::tuple{&rq, rec->Q + i, ST_FILE2}}) {
             uint8_t* b = Scratch(0, size_t(k) * size);
             if (!r->readFull(b, size_t(k) * size)) {
-                st = FailWith(err, QStringLiteral("%1 ends early.").arg(r->file().fileName()));
+                st = FailWith(err, why::truncated(r->file().fileName()));
                 break;
             }
             if (size == 2)
-                for (uint64_t j = 0; j < k; ++j)
-                    dst[j] = float(Ld16(b + 2 * j));
+                codec::DecodeMono<codec::Linear16>(b, k, dst);
             else
                 for (uint64_t j = 0; j < k; ++j)
                     dst[j] = float(int8_t(b[j]));
@@ -310,14 +277,14 @@ int32_t SaveWavMono(IQDatStr rec, const QString& fileI, const QString& fileQ)
     MaxMin1D(rec.Q, rec.N, &rec.QMax, &ix, &rec.QMin, &ix);
     const double scale = WavScale(rec.IMin, rec.IMax, rec.QMin, rec.QMax);
     io::Writer wi(fileI), wq(fileQ);
-    if (int32_t st = openOut(wi, fileI))
+    if (int32_t st = OpenOut(wi))
         return st;
-    if (!wq.open())
-        return FailWith(ST_FILE2, QStringLiteral("%1 cannot be created.").arg(fileQ));
+    if (int32_t st = OpenOut(wq, ST_FILE2))
+        return st;
     const QByteArray h = WavHeader(rec.N, 1, rec.Clock);
     wi.write(h);
     wq.write(h);
-    ProgressScope ps(QStringLiteral("Writing IQ values..."), rec.N);
+    ProgressScope ps(WritingLabel(), rec.N);
     int32_t st = ST_OK;
     for (uint64_t i = 0; i < rec.N && wi.ok() && wq.ok();) {
         if ((st = PollChunk(i)))
@@ -325,31 +292,10 @@ int32_t SaveWavMono(IQDatStr rec, const QString& fileI, const QString& fileQ)
         const uint64_t k = std::min(rec.N - i, kChunkSamples);
         for (auto [w, src] : {std::pair{&wi, rec.I + i}, std::pair{&wq, rec.Q + i}}) {
             uint8_t* b = Scratch(1, size_t(k) * 2);
-            for (uint64_t j = 0; j < k; ++j)
-                St16(b + 2 * j, Trunc32(double(src[j]) * scale));
+            codec::EncodeMono<codec::Linear16>(src, k, scale, b);
             w->write(b, size_t(k) * 2);
         }
         i += k;
     }
-    EscFlg = 0;
-    if (st != ST_OK) {
-        wi.cancel();
-        wq.cancel();
-        return st;
-    }
-    if (!wi.ok() || !wq.ok()) {
-        const bool first = !wi.ok();
-        wi.cancel();
-        wq.cancel();
-        return FailWith(first ? ST_FILE1 : ST_FILE2,
-                        QStringLiteral("%1 cannot be written.").arg(first ? fileI : fileQ));
-    }
-    // Both files were written in full before either replaces its old one.
-    if (!wi.commit()) {
-        wq.cancel();
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be written.").arg(fileI));
-    }
-    if (!wq.commit())
-        return FailWith(ST_FILE2, QStringLiteral("%1 cannot be written.").arg(fileQ));
-    return ST_OK;
+    return FinishPair(wi, wq, st);
 }

@@ -1,4 +1,5 @@
 #include "wv.h"
+#include "codec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,18 +30,19 @@ int32_t readHeader(io::Reader& r, const QString& file, QByteArray* header)
             break;
         from = head.size();
         if (head.size() >= kMaxHeader)
-            return FailWith(ST_FILE1, QStringLiteral("%1 has no end of header (\"#\") in its first %2 bytes.")
-                                          .arg(file).arg(kMaxHeader));
+            return FailWith(ST_FILE1, why::cannotRead(file, QStringLiteral("it has no end of header (\"#\") in its "
+                                                                           "first %1 bytes")
+                                                                .arg(kMaxHeader)));
         char buf[65536];
         const size_t got = r.read(buf, sizeof buf);
         if (got == 0)
-            return FailWith(ST_FILE1, hashes == 0
-                                          ? QStringLiteral("%1 has no \"#\" ending its header.").arg(file)
-                                          : QStringLiteral("%1 has an EMPTYTAG but no second \"#\".").arg(file));
+            return FailWith(ST_FILE1, why::cannotRead(file, hashes == 0
+                                                                ? QStringLiteral("it has no \"#\" ending its header")
+                                                                : QStringLiteral("it has an EMPTYTAG but no second \"#\"")));
         head.append(buf, int(got));
     }
     *header = head.left(end);
-    return r.seek(end) ? ST_OK : ST_FILE1;
+    return r.seek(end) ? ST_OK : FailWith(ST_FILE1, why::cannotRead(file));
 }
 
 // The text between "KEY:" and the next "}", blanks removed; nothing when
@@ -86,8 +88,8 @@ QByteArray WvHeader(double peak, double sum, uint64_t n, double clock, const QDa
 int32_t OpenR_HvWv(IQDatStr* rec, io::Reader* in, bool findRange, bool findPower)
 {
     const QString& file = rec->FileI;
-    if (!in->open(file))
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be opened.").arg(file));
+    if (int32_t st = OpenIn(*in, file))
+        return st;
     QByteArray raw;
     if (int32_t st = readHeader(*in, file, &raw))
         return st;
@@ -105,32 +107,19 @@ int32_t OpenR_HvWv(IQDatStr* rec, io::Reader* in, bool findRange, bool findPower
     if (cOk)
         rec->Clock = c;
     if (h.contains(QStringLiteral("WWAVEFORM")))
-        return FailWith(ST_REFUSED, QStringLiteral("%1 holds a scrambled waveform.").arg(file));
+        return FailWith(ST_REFUSED, why::cannotRead(file, QStringLiteral("it holds a scrambled waveform")));
     if (!nOk)
-        return FailWith(ST_FILE1, QStringLiteral("%1: the sample count \"%2\" is not a number.").arg(file, *samples));
+        return FailWith(ST_FILE1, why::cannotRead(file, QStringLiteral("its sample count \"%1\" is not a number").arg(*samples)));
     if (!cOk)
-        return FailWith(ST_FILE1, QStringLiteral("%1: the clock \"%2\" is not a number.").arg(file, *clock));
+        return FailWith(ST_FILE1, why::cannotRead(file, QStringLiteral("its clock \"%1\" is not a number").arg(*clock)));
     if (n > present)
-        return FailWith(ST_FILE1, QStringLiteral("%1 announces %2 samples but holds %3.").arg(file).arg(n).arg(present));
+        return FailWith(ST_FILE1, why::truncated(file, QStringLiteral("it announces %1 samples but holds %2").arg(n).arg(present)));
     return ScanBlocks(rec, in, readWv, 0, findRange, findPower, false);
 }
 
 int32_t ReadShUnion(IQDatStr* rec, io::Reader* in, uint64_t n)
 {
-    for (uint64_t i = 0; i < n;) {
-        const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(0, size_t(k) * 4);
-        if (!in->readFull(b, size_t(k) * 4))
-            return FailWith(ST_FILE1, QStringLiteral("%1 ends early.").arg(rec->FileI));
-        float* I = rec->I + i;
-        float* Q = rec->Q + i;
-        for (uint64_t j = 0; j < k; ++j, b += 4) {
-            I[j] = float(Ld16(b));
-            Q[j] = float(Ld16(b + 2));
-        }
-        i += k;
-    }
-    return ST_OK;
+    return codec::ReadPairs<codec::Linear16>(rec, in, n);
 }
 
 int32_t OpenW_HvWv(IQDatStr rec, BlockOut* out, double* scale, bool findPower)
@@ -147,26 +136,15 @@ int32_t OpenW_HvWv(IQDatStr rec, BlockOut* out, double* scale, bool findPower)
     }
     // All-zero data has no peak to scale to: it is written as zeros.
     *scale = rec.Peak > 0 ? 32767.0 / rec.Peak : 0.0;
-    if (!out->data().open())
-        return FailWith(ST_FILE1, QStringLiteral("%1 cannot be created.").arg(out->path()));
+    if (int32_t st = OpenOut(out->data()))
+        return st;
     out->data().write(WvHeader(rec.Peak, rec.SumSq, rec.N, rec.Clock, QDateTime::currentDateTime()));
     return ST_OK;
 }
 
 void Writ_HvWv(IQDatStr rec, BlockOut* out, uint64_t n, double scale)
 {
-    for (uint64_t i = 0; i < n;) {
-        const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(1, size_t(k) * 4);
-        const float* I = rec.I + i;
-        const float* Q = rec.Q + i;
-        for (uint64_t j = 0; j < k; ++j) {
-            St16(b + 4 * j, Trunc32(double(I[j]) * scale + 0.5));
-            St16(b + 4 * j + 2, Trunc32(double(Q[j]) * scale + 0.5));
-        }
-        out->data().write(b, size_t(k) * 4);
-        i += k;
-    }
+    codec::WritePairs<codec::Rounded16>(rec, out->data(), n, scale);
 }
 
 void Tail_HvWv(BlockOut* out)

@@ -19,11 +19,11 @@ void MainWindow::StartServer()
 {
     server = new SymbolServer(this);
     // Asked at every reply, so the client always sees the window's current
-    // state; the samples are borrowed from the load record, not copied.
+    // state; the samples are shared with the load record, not copied.
     server->setStateSource([this] {
         return ServeState{newState, dataValid, loadRec.N, loadRec.Clock, connectTo};
     });
-    server->setSymbolSource([this] { return SymbolData::borrow(loadRec); });
+    server->setSymbolSource([this] { return SymbolData::share(loadRec); });
     connect(server, &SymbolServer::clientConnected, this, &MainWindow::new_connection);
     connect(server, &SymbolServer::requestReceived, this, &MainWindow::read_connection);
     connect(server, &SymbolServer::clientDisconnected, this, &MainWindow::disconnected);

@@ -10,9 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <list>
-#include <mutex>
-#include <new>
 
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
@@ -118,113 +115,39 @@ void RequestScanner::clear()
 
 // --- SymbolData -------------------------------------------------------------
 
-// Arrays borrowed from a record. When the record frees them while a reply
-// still reads them, the pin takes them over and the last borrower deletes
-// them. Guarded by a mutex because FreeArr may run on any thread.
-struct SymbolPin {
-    float* i;
-    float* q;
-    int refs;
-    bool orphaned;
-};
-
-namespace {
-
-std::mutex pinLock;
-std::list<SymbolPin*>* pins()
-{
-    static std::list<SymbolPin*> list;
-    return &list;
-}
-
-bool claimPinned(float* i, float* q)
-{
-    std::lock_guard<std::mutex> g(pinLock);
-    for (auto* p : *pins()) {
-        if (p->i == i && p->q == q) {
-            p->orphaned = true;
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
-
 SymbolData::Ptr SymbolData::copyOf(const float* i, const float* q, uint64_t n)
 {
-    Ptr d(new SymbolData);
+    IQDatStr copy;
     if (n == 0 || !i || !q)
-        return d;
-    auto* di = new (std::nothrow) float[n];
-    auto* dq = new (std::nothrow) float[n];
-    if (!di || !dq) {
-        delete[] di;
-        delete[] dq;
+        return share(copy);
+    if (MakeIQArr(&copy, n) != ST_OK)
         return nullptr;
+    std::memcpy(copy.I, i, n * sizeof(float));
+    std::memcpy(copy.Q, q, n * sizeof(float));
+    copy.N = n;
+    return share(copy);
+}
+
+SymbolData::Ptr SymbolData::share(const IQDatStr& rec)
+{
+    auto d = std::make_shared<SymbolData>();
+    if (rec.I && rec.Q && rec.N) {
+        // Arrays nobody owns (a view into other storage) cannot be shared.
+        if (!rec.Keep)
+            return copyOf(rec.I, rec.Q, rec.N);
+        d->keep_ = rec.Keep;
+        d->i_ = rec.I;
+        d->q_ = rec.Q;
+        d->n_ = rec.N;
     }
-    std::memcpy(di, i, n * sizeof(float));
-    std::memcpy(dq, q, n * sizeof(float));
-    auto* m = const_cast<SymbolData*>(d.get());
-    m->i_ = di;
-    m->q_ = dq;
-    m->n_ = n;
-    m->owns_ = true;
     return d;
 }
 
 SymbolData::Ptr SymbolData::adopt(IQDatStr* rec)
 {
-    auto* d = new SymbolData;
-    if (rec->I && rec->Q) {
-        d->i_ = rec->I;
-        d->q_ = rec->Q;
-        d->n_ = rec->N;
-        d->owns_ = true;
-        rec->I = rec->Q = nullptr;
-    } else {
-        FreeArr(rec);
-    }
-    return Ptr(d);
-}
-
-SymbolData::Ptr SymbolData::borrow(const IQDatStr& rec)
-{
-    auto* d = new SymbolData;
-    if (!rec.I || !rec.Q || rec.N == 0)
-        return Ptr(d);
-    SetArrayReleaseHook(claimPinned);
-    std::lock_guard<std::mutex> g(pinLock);
-    SymbolPin* pin = nullptr;
-    for (auto* p : *pins())
-        if (p->i == rec.I && p->q == rec.Q)
-            pin = p;
-    if (!pin) {
-        pin = new SymbolPin{rec.I, rec.Q, 0, false};
-        pins()->push_back(pin);
-    }
-    ++pin->refs;
-    d->pin_ = pin;
-    d->i_ = rec.I;
-    d->q_ = rec.Q;
-    d->n_ = rec.N;
-    return Ptr(d);
-}
-
-SymbolData::~SymbolData()
-{
-    if (pin_) {
-        std::unique_lock<std::mutex> g(pinLock);
-        if (--pin_->refs > 0)
-            return;
-        pins()->remove(pin_);
-        owns_ = pin_->orphaned;
-        delete pin_;
-    }
-    if (owns_) {
-        delete[] i_;
-        delete[] q_;
-    }
+    Ptr d = share(*rec);
+    FreeArr(rec);
+    return d;
 }
 
 void SymbolData::fill(uint64_t offset, uint8_t* out, size_t len) const

@@ -19,7 +19,6 @@
 class QTcpServer;
 class QTcpSocket;
 struct IQDatStr;
-struct SymbolPin;
 
 // Opens every reply (int32, little-endian).
 enum SERVER_MESSAGE_HEADER_TYPE : int32_t {
@@ -60,26 +59,21 @@ private:
     int pos_ = 0;
 };
 
-// The samples of one symbols reply. Immutable and shared by pointer, so a
-// reply still going out keeps consistent samples while the record is
-// reloaded or freed: it either owns a copy, or it borrows the record's own
-// arrays and takes them over when the record frees them (FreeArr).
+// The samples of one symbols reply. Immutable and shared by pointer; it
+// holds its arrays itself (a copy, or the record's own arrays shared with
+// the record), so a reply still going out keeps consistent samples while
+// the record is reloaded or freed.
 class SymbolData {
 public:
     using Ptr = std::shared_ptr<const SymbolData>;
 
     // Copies n samples; null when the memory for the copy is not available.
     static Ptr copyOf(const float* i, const float* q, uint64_t n);
+    // Shares the record's arrays without copying: valid because samples are
+    // never rewritten in place (see IQDatStr::Keep).
+    static Ptr share(const IQDatStr& rec);
     // Takes the record's arrays over; the record is left without arrays.
     static Ptr adopt(IQDatStr* rec);
-    // Shares the record's arrays without copying. Valid as long as the
-    // samples are only ever replaced through MakeIQArr/FreeArr, never
-    // changed in place.
-    static Ptr borrow(const IQDatStr& rec);
-
-    SymbolData(const SymbolData&) = delete;
-    SymbolData& operator=(const SymbolData&) = delete;
-    ~SymbolData();
 
     uint64_t n() const { return n_; }
     // Bytes of the symbols reply: 4 + 8n.
@@ -88,12 +82,10 @@ public:
     void fill(uint64_t offset, uint8_t* out, size_t len) const;
 
 private:
-    SymbolData() = default;
-    float* i_ = nullptr;
-    float* q_ = nullptr;
+    std::shared_ptr<const void> keep_;
+    const float* i_ = nullptr;
+    const float* q_ = nullptr;
     uint64_t n_ = 0;
-    bool owns_ = false;     // delete the arrays with this object
-    SymbolPin* pin_ = nullptr;  // borrowed arrays
 };
 
 // What the replies report, asked for at the moment a reply is made.

@@ -344,6 +344,7 @@ struct Instrument::Engine {
         reset();
     }
 
+    // State after power-on and "*RST"; the mass memory survives both.
     void reset()
     {
         numbers.clear();
@@ -359,6 +360,8 @@ struct Instrument::Engine {
         acquired = false;
     }
 
+    // SCPI error queue: at most kErrorQueue entries, the last replaced by
+    // -350 when it overflows; each error also sets its event status bit.
     void error(int code)
     {
         if (errors.size() >= kErrorQueue) {
@@ -436,6 +439,9 @@ struct Instrument::Engine {
         return out;
     }
 
+    // Executes one command of a message. Every command is taken from the
+    // root of the header tree, as the acquisition writes them; a header
+    // that no command of this type matches is an undefined header.
     void run(const std::string& unit, Reply* reply, bool* answered)
     {
         std::string u = trim(unit);
@@ -663,8 +669,14 @@ struct Instrument::Engine {
         setupCount = count;
     }
 
+    // --oversize: half the announced length again plus two pairs, so that a
+    // reader trusting the header finds data where the line feed should be.
     uint64_t extra(uint64_t n) const { return settings.oversize ? 16 + (n / 2 & ~uint64_t(7)) : 0; }
 
+    // Like the real instruments, the trace must be on and the format binary;
+    // a sequence that forgets either gets no data and an error, not a
+    // silently different answer. Types that know "TRAC:IQ:DATA:FORM" send
+    // I and Q blocks until IQP is chosen.
     void traceData(Call& c)
     {
         if (wordOf("traciq", "OFF,ON") != "ON" || !realFormat)
@@ -691,6 +703,8 @@ struct Instrument::Engine {
         recordStart = std::chrono::steady_clock::now();
     }
 
+    // The recording holds what the elapsed time gives at the receiver's
+    // fixed clock; names count up so that several recordings can coexist.
     void recordStopCmd(Call&)
     {
         if (!recording)
@@ -765,6 +779,8 @@ struct Instrument::Engine {
         cwd = *d;
     }
 
+    // Catalogue: used bytes, free bytes, then "name,type,size" per entry
+    // (directories first), each entry in double quotes.
     void catalog(Call& c)
     {
         const std::string* d = findDir(c.args.empty() ? cwd : resolve(c.args[0]));
@@ -832,6 +848,8 @@ struct Instrument::Engine {
         acquired = true;
     }
 
+    // The scope answers only after an acquisition ("RUNS") with the
+    // current record length; changing the length discards it.
     void channelData(Call& c)
     {
         if (!suffixOk(c))
@@ -845,6 +863,7 @@ struct Instrument::Engine {
 
     // -------------------------------------------------------- test blocks
 
+    // Sizes of the test queries: up to 2^40 bytes, generated while sent.
     bool testSize(Call& c, uint64_t* n)
     {
         int64_t v;
@@ -988,11 +1007,12 @@ Reply Instrument::execute(const std::string& message)
     std::string m = message;
     if (!m.empty() && m.back() == '\n')
         m.pop_back();
+    // Query replies of one message are joined with ";" and end in one line feed.
     Reply reply;
     bool answered = false;
     for (const std::string& unit : Engine::splitCommands(m))
         engine_->run(unit, &reply, &answered);
-    if (!answered || engine_->settings.stall)
+    if (!answered || engine_->settings.stall) // a stalled instrument executes but never answers
         return Reply();
     reply.text("\n");
     return reply;

@@ -43,6 +43,7 @@ interface, so that Init and Trace IQ can be tried without hardware.
   --drop-after N    close the connection after N bytes of a reply longer than N
   --trickle N       send replies in pieces of at most N bytes
   --oversize        definite-length blocks carry more data than their header says
+                    (half the announced length again, plus 16 bytes)
   --help            this text
 
 Without --socket and --vxi11 it serves raw SCPI on port 5025. It prints one line

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -299,6 +300,8 @@ struct Out {
     }
 };
 
+// One RPC record over TCP: fragments with a 4-byte mark, the last flagged;
+// a record larger than any call we serve ends the connection.
 bool readRecord(int fd, std::vector<uint8_t>* rec)
 {
     rec->clear();
@@ -396,6 +399,8 @@ void release(bool_t (*fn)(XDR*, T*), T* value)
 
 // ---------------------------------------------------------------- VXI-11
 
+// A VXI-11 link: its own input (partial message) and output queue; the
+// instrument state behind it is shared by all links and sockets.
 struct Link {
     long id = 0;
     std::mutex mutex;
@@ -448,6 +453,13 @@ struct VxiConnection {
     Faults faults;
     std::vector<long> owned;
     bool close = false; // the drop fault ends the connection after this reply
+    bool gone = false;  // the client hung up while a read waited
+
+    bool peerGone() const
+    {
+        pollfd p{fd, POLLRDHUP, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
+    }
 
     void error(Out& out, const RpcCall& c, long code)
     {
@@ -530,13 +542,26 @@ struct VxiConnection {
         if (!l)
             return error(out, c, InvalidLink), out.u32(0), out.u32(0);
         std::unique_lock<std::mutex> lock(l->mutex);
-        l->wake.wait_for(lock, std::chrono::milliseconds(p.io_timeout),
-                         [&l] { return l->aborted || !l->out.empty(); });
+        // Waits in slices so that a client that hangs up during a long
+        // time-out does not hold its connection slot until the time-out ends.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(p.io_timeout);
+        while (!l->aborted && l->out.empty()) {
+            auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero())
+                break;
+            l->wake.wait_for(lock, std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(250)));
+            if (peerGone()) {
+                gone = true;
+                return;
+            }
+        }
         if (l->aborted || l->out.empty()) {
             long code = l->aborted ? Aborted : IoTimeout;
             l->aborted = false;
             return error(out, c, code), out.u32(0), out.u32(0);
         }
+        // One answer never crosses the end of a reply message, so END marks
+        // exactly where the instrument's message ends.
         uint64_t left = l->out.frontSize() - l->out.frontConsumed();
         uint64_t n = std::min<uint64_t>({p.requestSize, kMaxRead, left});
         if (faults.trickle)
@@ -675,7 +700,7 @@ struct VxiConnection {
                 rpcVersionMismatch(out, c.xid);
             else
                 dispatch(c, out);
-            if (!sendRecord(fd, out))
+            if (gone || !sendRecord(fd, out))
                 break;
         }
         for (long id : owned)

@@ -45,6 +45,7 @@ void TstCore::catalogueShape()
         QVERIFY2(!tl[i].Name.isEmpty(), qPrintable(QString::number(i)));
         QVERIFY(tl[i].Files == 1 || tl[i].Files == 2);
         QCOMPARE(tl[i].PatQ.isEmpty(), tl[i].Files == 1);
+        QVERIFY(!TraitsOf(tl[i].Code).proposesQ || tl[i].Files == 2);
         if (i < 25)
             QCOMPARE(tl[i].Code, i);
         for (int j = 0; j < i; ++j)

@@ -135,7 +135,7 @@ private slots:
         QTest::newRow("high impedance, above") << imp.arg("true").arg(2.0) << 1.78 << 1000 << 1e8;
         QTest::newRow("high impedance, below") << imp.arg("true").arg(1.5) << 1.5 << 1000 << 1e8;
         QTest::newRow("low impedance, above") << imp.arg("false").arg(2.0) << 2.0 << 1000 << 1e8;
-        QTest::newRow("unreadable") << "[Program]\nTCP Port=abc\n[Analyzer]\nSample Rate=fast\n" << 1.0 << 0 << 0.0;
+        QTest::newRow("unreadable") << "[Program]\nTCP Port=abc\n[Analyzer]\nSample Rate=fast\nType=18\n" << 1.0 << 0 << 0.0;
     }
     void handWrittenValues()
     {
@@ -149,6 +149,7 @@ private slots:
         QCOMPARE(p.ana.AnaRange, range);
         QCOMPARE(p.port, port);
         QCOMPARE(p.ana.SRate, rate);
+        QCOMPARE(p.ana.DevTyp, AnaStr().DevTyp);   // a type past the table falls back
     }
 };
 

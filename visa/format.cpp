@@ -35,7 +35,7 @@ bool number(const char*& f, int* v)
     return n <= MaxField;
 }
 
-// Parses the conversion after '%'; f ends past it. False for a broken spec.
+// Parses the conversion after '%'; f ends past it. False for a broken conversion.
 bool parseSpec(const char*& f, va_list* ap, bool reading, Spec* s)
 {
     while (*f && std::strchr(reading ? "#" : "-+ #0", *f)) {
@@ -85,19 +85,19 @@ bool parseSpec(const char*& f, va_list* ap, bool reading, Spec* s)
 template <typename T>
 void append(std::string* out, const Spec& s, const char* lengthText, T value)
 {
-    std::string spec = "%" + s.flags;
+    std::string pattern = "%" + s.flags;
     if (s.width >= 0 || s.width < -1)
-        spec += std::to_string(s.width);
+        pattern += std::to_string(s.width);
     if (s.precision >= 0)
-        spec += "." + std::to_string(s.precision);
-    spec += lengthText;
-    spec += s.conv;
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+        pattern += "." + std::to_string(s.precision);
+    pattern += lengthText;
+    pattern += s.conv;
+    const int n = std::snprintf(nullptr, 0, pattern.c_str(), value);
     if (n <= 0)
         return;
     const size_t at = out->size();
     out->resize(at + size_t(n) + 1);
-    std::snprintf(&(*out)[at], size_t(n) + 1, spec.c_str(), value);
+    std::snprintf(&(*out)[at], size_t(n) + 1, pattern.c_str(), value);
     out->resize(at + size_t(n));
 }
 
