@@ -88,7 +88,7 @@ void DevApply(AnaStr* a, IQDatStr* d)
     a->AnaRange = Clamp(a->AnaRange, kAnaRangeMin, a->HighImp ? kAnaRangeHighImp : kAnaRangeMax);
     // A digital range of 0 would make the scale divisor 0.
     a->DigRange = Clamp(a->DigRange, kDigRangeMin, kDigRangeMax);
-    a->DigSRate = std::max(a->DigSRate, 0.0);
+    a->DigSRate = Clamp(a->DigSRate, kDigSRateMin, kDigSRateMax);
 
     if (row.does(kCountByRecLen)) {
         double n = std::trunc(a->SRate * a->RecLen * 0.001);

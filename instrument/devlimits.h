@@ -14,6 +14,7 @@ constexpr uint64_t RecLenMin = 1, RecLenMax = 1999999999;
 } // namespace osclim
 constexpr double kAnaRangeMin = 0.0316, kAnaRangeMax = 5.62, kAnaRangeHighImp = 1.78;
 constexpr double kDigRangeMin = 0.01, kDigRangeMax = 99.99;
+constexpr double kDigSRateMin = 0.01, kDigSRateMax = 1000;   // MHz
 
 // Brings every setting of a within what its instrument type offers, with
 // the option flags of the last Init, and gives the load record d the sample
