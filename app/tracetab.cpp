@@ -35,11 +35,6 @@ constexpr int kAvgMax = 999999;
 
 const DevStr& Row(const AnaStr& a) { return ag[DevTypValid(a.DevTyp) ? a.DevTyp : 0]; }
 
-bool Listed(const DevStr& row, int32_t code)
-{
-    return std::find(row.InpVal.begin(), row.InpVal.begin() + row.InpCnt, code) != row.InpVal.begin() + row.InpCnt;
-}
-
 template <size_t N, typename V>
 void FillList(QComboBox* box, int32_t count, const std::array<QString, N>& txt, const std::array<V, N>& data)
 {
@@ -89,21 +84,19 @@ void MainWindow::SetRecCount(uint64_t n)
 
 bool MainWindow::OptsKnown() const
 {
-    const DevTraits& t = Row(ana).Tr;
-    return (!t.DiqOpt || askedOpts.contains(t.DiqOpt)) && (!t.AiqOpt || askedOpts.contains(t.AiqOpt));
+    const std::vector<OptTest>& opts = Row(ana).Tr.Opts;
+    return std::all_of(opts.begin(), opts.end(), [this](const OptTest& o) { return askedOpts.contains(o.Flag); });
 }
 
 // ---------------------------------------------------------------- panel
 
 void MainWindow::ApplyLimits()
 {
-    const int32_t inp = ana.IQInp;
+    // Until an Init has asked the instrument for its options, the settings
+    // that depend on them stand as stored; an instrument without an option
+    // is known only after its Init.
     IQDatStr req;
-    DevApply(&ana, &req);
-    // Until an Init has asked the instrument for its options, a stored input
-    // choice stands; the trace applies the options.
-    if (!OptsKnown() && Listed(Row(ana), inp))
-        ana.IQInp = inp;
+    DevApply(&ana, &req, OptsKnown());
     if (loadRec.SrcTab == kTraceTab)
         SetRecCount(req.N);
 }
@@ -493,7 +486,8 @@ void MainWindow::on_Trace_Ana_IQInp_currentIndexChanged(int index)
     const int32_t code = ui->Trace_Ana_IQInp->itemData(index).toInt();
     const DevTraits& t = Row(ana).Tr;
     const bool* need = code == 2 ? t.DiqOpt : code == 1 ? t.AiqOpt : nullptr;
-    ana.IQInp = need && !*need ? 0 : code;
+    // An input whose option the instrument reported missing falls back to RF.
+    ana.IQInp = need && OptsKnown() && !*need ? 0 : code;
     if (ana.IQInp == 2) {
         Diq d(&ana, this);
         Ask().exec(&d);

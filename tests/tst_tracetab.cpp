@@ -3,6 +3,7 @@
 // per-type field rules, traces that succeed, fail or are cancelled, the
 // sessions the tab drops, the I/Q dialogs and the settings across a restart.
 #include "app/aiq.h"
+#include "app/diq.h"
 #include "app/mainwindow.h"
 #include "formats/catalogue.h"
 #include "instrument/devtable.h"
@@ -12,7 +13,10 @@
 #include "ui_mainwindow.h"
 #include "windowtest.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
@@ -82,11 +86,17 @@ class TraceTabTest : public QObject {
     QTemporaryDir home, work;
     Prompts2 ask;
     QString iniPath;
+    const std::vector<DevStr> table{ag, ag + AG_COUNT};
     using W = std::unique_ptr<MainWindow>;
 
     // A window on the Trace tab for the type, with "Group/Key=value;..." in its configuration.
-    W start(const QString& type, const QString& rsrc, const QString& config = {})
+    // An empty type starts on the configuration the last window left.
+    W start(const QString& type, const QString& rsrc = {}, const QString& config = {})
     {
+        if (type.isEmpty())
+            return std::make_unique<MainWindow>();
+        // As in a fresh process: the panel lowers rows of the type table.
+        std::copy(table.begin(), table.end(), ag);
         QFile::remove(iniPath);
         QSettings s(iniPath, QSettings::IniFormat);
         s.setValue("Analyzer/Type", typeOf(type));
@@ -212,6 +222,161 @@ private slots:
             QFile::remove(work.filePath("out.iqw"));
             ask.boxes.clear();
         }
+    }
+
+    // Which fields each type shows ('.': not looked at) and which are usable.
+    void panelRules()
+    {
+        const struct {
+            const char *type, *config;
+            bool init;
+            QString shown, usable, lists;
+        } rows[] = {
+            {"Alder", "", false, "01100111000010..", "001100.", "1,0,1,3"},
+            {"Birch", "", false, "01011000111010..", "111110.", "4,12,1,4"},
+            {"Ginkgo", "Analyzer/IQ Input=1", false, "01101000111010..", "111110.", "10,0,3,4"},
+            {"Ginkgo", "Analyzer/IQ Input=1", true, "01101000111010..", "111111.", "10,0,3,4"},
+            {"Kapok", "", false, "10101000100110..", "001110.", "0,0,1,3"},
+            {"Pine", "", false, "10101000111010..", "111110.", "0,0,2,3"},
+            {"Yew", "", false, "01011000111010..", "110010.", "16,1,1,1"},
+            {"Zelkova", "", false, "............0110", "......0", ""},
+            {"Zelkova", "Analyzer/IQ Input Type=1;Analyzer/IQ Input Mode=1", false, "............0101", "......1", ""},
+        };
+        for (const auto& r : rows) {
+            Sim sim(r.type, {}, work.filePath("rules"));
+            W w = start(r.type, sim.rsrc, r.config);
+            if (r.init)
+                ui(w)->Trace_Init->click();
+            auto* u = ui(w);
+            QString shown, usable, lists;
+            for (QWidget* x : {(QWidget*)u->Trace_Ana_Rbw, (QWidget*)u->Trace_Ana_RbwTxt, (QWidget*)u->Trace_Ana_SRat, (QWidget*)u->Trace_Ana_SRatTxt,
+                               (QWidget*)u->Trace_Ana_PreTrg, (QWidget*)u->Trace_Ana_RLen, (QWidget*)u->Trace_Ana_TrgOfs, (QWidget*)u->Trace_Ana_DatTyp,
+                               (QWidget*)u->Trace_Ana_FltTyp, (QWidget*)u->Trace_Ana_IQInp, (QWidget*)u->Trace_Ana_Bal, (QWidget*)u->Trace_Ana_Avg,
+                               (QWidget*)u->Ana, (QWidget*)u->Osc, (QWidget*)u->Trace_Osc_SbRf, (QWidget*)u->Trace_Osc_SbIf})
+                shown += QString::number(!x->isHidden());
+            for (QWidget* x : {(QWidget*)u->Trace_Ana_RbwTxt, (QWidget*)u->Trace_Ana_TrgSlp, (QWidget*)u->Trace_Ana_PreTrg, (QWidget*)u->Trace_Ana_TrgMod,
+                               (QWidget*)u->Trace_Ana_Cnt, (QWidget*)u->Trace_Ana_Bal, (QWidget*)u->Trace_Osc_CFrq})
+                usable += QString::number(x->isEnabled());
+            if (!u->Ana->isHidden())
+                lists = QString("%1,%2,%3,%4").arg(u->Trace_Ana_RbwTxt->count()).arg(u->Trace_Ana_SRatTxt->count()).arg(u->Trace_Ana_IQInp->count()).arg(u->Trace_Ana_TrgMod->count());
+            for (auto [got, want] : {std::pair<QString*, QString>{&shown, r.shown}, {&usable, r.usable}})
+                for (int k = 0; k < got->size(); ++k)
+                    (*got)[k] = want[k] == '.' ? QChar('.') : got->at(k);
+            QCOMPARE(shown + " " + usable + " " + lists, r.shown + " " + r.usable + " " + r.lists);
+        }
+    }
+
+    // Clamps and fall-backs, each through the path a user takes.
+    void edgeCases()
+    {
+        using Act = std::function<QString(const W&)>;
+        const struct {
+            const char *type, *config, *opt;
+            Act act;
+            QString want;
+        } rows[] = {
+            {"Birch", "Analyzer/RBW Index=9", "", [](const W& w) { return QString("%1 %2 %3").arg(w->ana.RbwIdx).arg(ui(w)->Trace_Ana_RbwTxt->currentIndex()).arg(w->ana.Rbw); }, "0 0 300000"},
+            {"Birch", "Analyzer/Pre Trigger Samples=-200000", "", [](const W& w) { return QString::number(ui(w)->Trace_Ana_PreTrg->value()); }, "-130559"},
+            {"Birch", "", "", [](const W& w) { w->ana.PreTrg = 200000, w->UpdPnl(1); return QString::number(ui(w)->Trace_Ana_PreTrg->value()); }, "130559"},
+            {"Birch", "", "", [](const W& w) { ui(w)->Trace_Ana_PreTrg->setValue(-999999), edit(ui(w)->Trace_Ana_PreTrg); return QString::number(w->ana.PreTrg); }, "-130559"},
+            {"Alder", "Analyzer/Pre Trigger Samples=5", "", [](const W& w) { return QString::number(w->ana.PreTrg); }, "0"},
+            {"Alder", "Analyzer/Sample Rate=32e6", "", [](const W& w) { ui(w)->Trace_Ana_RLen->setValue(20), edit(ui(w)->Trace_Ana_RLen); return QString("%1 %2").arg(ui(w)->Trace_Ana_Cnt->value()).arg(w->ana.RecLen); }, "524200 16.3813"},
+            {"Ginkgo", "", "OPT-C,OPT-D", [this](const W& w) { ui(w)->Trace_Ana_IQInp->setCurrentIndex(2); return QString("%1 %2 %3").arg(w->ana.IQInp).arg(ui(w)->Trace_Ana_IQInp->currentIndex()).arg(ask.dialogs.join(',')); }, "0 0 "},
+            {"Ginkgo", "", "OPT-A", [this](const W& w) { ui(w)->Trace_Ana_IQInp->setCurrentIndex(2); return QString("%1 %2").arg(w->ana.IQInp).arg(ask.dialogs.join(',')); }, "2 Digital IQ Parameters"},
+            {"Ginkgo", "", "OPT-C", [this](const W& w) { ui(w)->Trace_Ana_IQInp->setCurrentIndex(1); return QString("%1 %2").arg(w->ana.IQInp).arg(ask.dialogs.join(',')); }, "1 Analog IQ Parameters"},
+            {"Pine", "", "OPT-A", [this](const W& w) { ui(w)->Trace_Ana_IQInp->setCurrentIndex(1); return QString("%1 %2").arg(w->ana.IQInp).arg(ask.dialogs.join(',')); }, "2 Digital IQ Parameters"},
+            {"Ginkgo", "AnaIQ/IQ Range=2.0", "", [](const W& w) { w->on_Trace_Ana_Imp_clicked(true); return QString::number(w->ana.AnaRange); }, "1.78"},
+            // Until an Init has asked for the options, the settings that need them stand.
+            {"Ginkgo", "Analyzer/IQ Input=2;Analyzer/Sample Rate=2e8", "", [](const W& w) { return QString("%1 %2").arg(w->ana.IQInp).arg(w->ana.SRate); }, "2 2e+08"},
+            {"Pine", "Analyzer/IQ Input=2", "OPT-B", [](const W& w) { return QString::number(w->ana.IQInp); }, "0"},
+            {"Birch", "", "", [this](const W& w) {
+                 loadFile(w, 10);
+                 ui(w)->LodTrcIqr->setCurrentIndex(1);
+                 const QString there = shown(w);
+                 ui(w)->LodTrcIqr->setCurrentIndex(0);
+                 return there + " " + shown(w) + QString(" %1 %2").arg(w->loadRec.N).arg(ui(w)->Load_Cpy->isEnabled()); }, "0000 1111 10 1"},
+            {"Zelkova", "", "", [this](const W& w) { loadFile(w, 10), ui(w)->LodTrcIqr->setCurrentIndex(1); return shown(w) + QString(" %1").arg(w->loadRec.N); }, "1111 10"},
+        };
+        for (const auto& r : rows) {
+            Sim sim(r.type, *r.opt ? QStringList{"--opt", r.opt} : QStringList(), work.filePath("edge"));
+            W w = start(r.type, sim.rsrc, r.config);
+            if (*r.opt)
+                ui(w)->Trace_Init->click();
+            ask.dialogs.clear();
+            QCOMPARE(r.act(w), r.want);
+        }
+    }
+
+    // Whatever needs a new Init closes the session it ends.
+    void sessionsClosed()
+    {
+        const std::function<void(const W&)> acts[] = {
+            [](const W& w) { ui(w)->Trace_Rst->click(); },
+            [](const W& w) { ui(w)->Trace_Raw->click(); },
+            [](const W& w) { ui(w)->Trace_DevTyp->setCurrentIndex(2); },
+            [](const W& w) { QTest::keyClicks(ui(w)->Trace_VisaRS, "0"); },
+            [](const W& w) { edit(ui(w)->Trace_Osc_RelBw); },
+            [this](const W& w) { ask.answers << iniPath, w->findChild<QAction*>("actionLoad")->trigger(); },
+        };
+        for (const auto& act : acts) {
+            Sim sim("Birch", {}, work.filePath("drop"));
+            W w = start("Birch", sim.rsrc);
+            ui(w)->Trace_Init->click();
+            QCOMPARE(sim.open(), 1);
+            act(w);
+            QCOMPARE(sim.open(), 0);
+            QVERIFY(!ui(w)->Trace_Trc->isEnabled() && !w->ana.Vi);
+        }
+    }
+
+    void analogDialog()
+    {
+        const struct {
+            bool highImp;
+            double stored;
+            int choose;
+            double range;
+            int pos;
+        } rows[] = {{false, 1.0, -1, 1.0, 6}, {false, 0.3, 9, 5.62, 9}, {true, 1.0, 8, 1.78, 7}, {true, 1.0, 2, 0.1, 2}, {false, 0, -1, 0, 0}, {false, 1.7, 3, 0.178, 3}};
+        for (const auto& r : rows) {
+            AnaStr a;
+            a.HighImp = r.highImp, a.AnaRange = r.stored;
+            Aiq d(&a);
+            auto* rng = d.findChild<QComboBox*>("IQRng");
+            QCOMPARE(rng->currentIndex(), Aiq::PositionOf(r.stored));
+            if (r.choose >= 0)
+                rng->setCurrentIndex(r.choose);
+            d.findChild<QDoubleSpinBox*>("IQOfs")->setValue(3.5);
+            d.reject();
+            QCOMPARE(a.AnaRange, r.range);
+            QCOMPARE(rng->currentIndex(), r.pos);
+            QCOMPARE(a.AnaOfs, 3.5);
+        }
+        AnaStr a;
+        Diq d(&a);
+        d.findChild<QDoubleSpinBox*>("IQRng")->setValue(0);
+        d.findChild<QDoubleSpinBox*>("InpSRat")->setValue(20);
+        QCOMPARE(QString("%1 %2").arg(a.DigRange).arg(a.DigSRate), QString("0.01 20"));
+    }
+
+    // Fields set through the widgets come back after a restart.
+    void restart()
+    {
+        {
+            W w = start("Birch", "TCPIP::127.0.0.1::INSTR");
+            ui(w)->Trace_DevTyp->setCurrentIndex(typeOf("Ginkgo"));
+            ui(w)->Trace_Ana_SRat->setValue(5e7), edit(ui(w)->Trace_Ana_SRat);
+            ui(w)->Trace_Ana_Cnt->setValue(12345), edit(ui(w)->Trace_Ana_Cnt);
+            ui(w)->Trace_Ana_PreTrg->setValue(-100), edit(ui(w)->Trace_Ana_PreTrg);
+            ui(w)->Trace_Ana_TrgMod->setCurrentIndex(2);
+            ui(w)->Trace_Ana_RbwTxt->setCurrentIndex(9);
+            QTest::keyClicks(ui(w)->Trace_VisaRS, "x");
+        }
+        W w = start({});
+        auto* u = ui(w);
+        QCOMPARE(QString("%1 %2 %3 %4 %5 %6 %7 %8").arg(u->Trace_DevTyp->currentText()).arg(u->Trace_Ana_SRat->value()).arg(u->Trace_Ana_Cnt->value()).arg(u->Trace_Ana_PreTrg->value())
+                     .arg(u->Trace_Ana_TrgMod->currentText(), u->Trace_Ana_RbwTxt->currentText(), u->Trace_VisaRS->text()).arg(w->ana.Rbw),
+                 QString("Ginkgo 5e+07 12345 -100 IFPower 120M TCPIP::127.0.0.1::INSTRx 1.2e+08"));
     }
 };
 
