@@ -28,9 +28,10 @@ const QString kIniError = QStringLiteral(
     "Initialization error. Check your connections and make sure\nyou have the correct GPIB or LAN address.");
 const QString kVisaError = QStringLiteral("A VISA error has occured.");
 
-// Ranges the generated form leaves at the toolkit's defaults.
-constexpr double kRecLenMaxMs = 1e6;
-constexpr double kTrgOfsMaxMs = 1e6;
+// Ranges the generated form leaves at the toolkit's defaults; the longest
+// record (Alder's at its lowest rate) lasts about 13 s.
+constexpr double kRecLenMaxMs = 99999.999;
+constexpr double kTrgOfsMaxMs = 99999.999;
 constexpr int kAvgMax = 999999;
 
 const DevStr& Row(const AnaStr& a) { return ag[DevTypValid(a.DevTyp) ? a.DevTyp : 0]; }
@@ -111,7 +112,6 @@ void MainWindow::FillTraceLists()
         ui->Trace_Ana_RLen->setRange(0, kRecLenMaxMs);
         ui->Trace_Ana_TrgOfs->setRange(-kTrgOfsMaxMs, kTrgOfsMaxMs);
         ui->Trace_Ana_Avg->setRange(0, kAvgMax);
-        ui->Trace_Ana_Cnt->setRange(0, INT_MAX);
         ui->Trace_Osc_Ch->setRange(0, osclim::ChMax);
         // The filter type is kept for the instrument but offers no choice.
         ui->Trace_Ana_FltTyp->clear();
@@ -144,6 +144,11 @@ void MainWindow::ShowAnaValues()
 {
     const QSignalBlocker b1(ui->Trace_Ana_RbwTxt), b2(ui->Trace_Ana_SRatTxt), b3(ui->Trace_Ana_TrgMod),
         b4(ui->Trace_Ana_TrgSlp), b5(ui->Trace_Ana_IQInp), b6(ui->Trace_Ana_DatTyp);
+    // The numeric fields hold what the type takes, which also keeps them as
+    // narrow as the type's largest value.
+    const DevStr& row = Row(ana);
+    ui->Trace_Ana_SRat->setRange(row.SRateMin, std::max(row.SRateMin, row.SRateMax));
+    ui->Trace_Ana_Cnt->setRange(0, SpinValue(row.MaxCnt));
     ui->Trace_Ana_RbwTxt->setCurrentIndex(ana.RbwIdx);
     ui->Trace_Ana_Rbw->setValue(ana.Rbw);
     ui->Trace_Ana_SRatTxt->setCurrentIndex(ana.SRateIdx);

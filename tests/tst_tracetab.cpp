@@ -18,6 +18,7 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -173,7 +174,7 @@ private slots:
             QCOMPARE(ask.boxes.isEmpty() ? "" : ask.boxes[0].title + "|" + ask.boxes[0].text, r.box);
             QCOMPARE(ui(w)->Trace_Trc->isEnabled(), r.box.isEmpty());
             QCOMPARE(ui(w)->Trace_DevMsg->text(), reach ? QString("Halvard,%1,100001/001,1.0").arg(r.type) : "");
-            QCOMPARE(ui(w)->Trace_Ana_SRat->value(), r.srateShown);
+            QCOMPARE(w->ana.SRate, r.srateShown);
             QCOMPARE(ui(w)->Trace_Ana_Cnt->value(), int(r.countShown));
             // A refused instrument's session is closed, not just forgotten.
             QCOMPARE(sim.open(), int(r.box.isEmpty()));
@@ -377,6 +378,22 @@ private slots:
         QCOMPARE(QString("%1 %2 %3 %4 %5 %6 %7 %8").arg(u->Trace_DevTyp->currentText()).arg(u->Trace_Ana_SRat->value()).arg(u->Trace_Ana_Cnt->value()).arg(u->Trace_Ana_PreTrg->value())
                      .arg(u->Trace_Ana_TrgMod->currentText(), u->Trace_Ana_RbwTxt->currentText(), u->Trace_VisaRS->text()).arg(w->ana.Rbw),
                  QString("Ginkgo 5e+07 12345 -100 IFPower 120M TCPIP::127.0.0.1::INSTRx 1.2e+08"));
+    }
+
+    // Every shown label gets its full width, a resource string fits its
+    // field and the Rst box sits by its label (run again at scale factor 2).
+    void labelsFit()
+    {
+        for (const char* type : {"Alder", "Ginkgo", "Kapok", "Zelkova"}) {
+            W w = start(type, "TCPIP::192.168.100.200::hislip0::INSTR");
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            for (QLabel* l : ui(w)->Trace->findChildren<QLabel*>())
+                QVERIFY2(!l->isVisible() || l->width() >= l->sizeHint().width(), qPrintable(l->objectName()));
+            auto* rs = ui(w)->Trace_VisaRS;
+            QVERIFY(rs->width() > rs->fontMetrics().horizontalAdvance(rs->text()) + 8);
+            QVERIFY(ui(w)->Trace_Rst->x() - ui(w)->Trace_Rst_Lbl->geometry().right() < 10);
+        }
     }
 };
 
