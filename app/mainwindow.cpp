@@ -564,7 +564,7 @@ void MainWindow::SaveOrAppend(bool append)
     int32_t st;
     {
         Busy b(this);
-        st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
+        st = SaveDatFile(&loadRec, &dstRec, &saveRec, TraceSettings(), appendMode, int32_t(guardSamples), &saveResult);
     }
     ReportSaveError(st, append);
     SavePostAction();
@@ -600,7 +600,8 @@ void MainWindow::ShowGraph(int mode)
     Busy b(this);
     loadRec.GrfMode = mode;
     // No parent, as a window of its own; the dialog copies what it draws.
-    FftGraph g(&loadRec, &ana, nullptr);
+    AnaStr settings = TraceSettings();
+    FftGraph g(&loadRec, &settings, nullptr);
     g.exec();
 }
 

@@ -140,6 +140,8 @@ private:
     void SetRecCount(uint64_t n);
     // A setting changed: limits, fields and new state.
     void AnaChanged();
+    // The settings a save or a graph of trace data takes its count from.
+    AnaStr TraceSettings() const;
 
     // Starts the symbol server on the configured port; stops it before the
     // records go.

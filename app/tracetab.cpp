@@ -89,6 +89,16 @@ bool MainWindow::OptsKnown() const
     return std::all_of(opts.begin(), opts.end(), [this](const OptTest& o) { return askedOpts.contains(o.Flag); });
 }
 
+AnaStr MainWindow::TraceSettings() const
+{
+    // The settings' count is the analyzers'; an oscilloscope's trace is as
+    // long as its own record, and taking the other count would cut it.
+    AnaStr a = ana;
+    if (Row(ana).Tr.Family == DevFamily::Scope)
+        a.Count = loadRec.N;
+    return a;
+}
+
 // ---------------------------------------------------------------- panel
 
 void MainWindow::ApplyLimits()

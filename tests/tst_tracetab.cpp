@@ -226,7 +226,7 @@ private slots:
             {"Pine", "OPT-A", "", lim(1e8, 0), " 1 Halvard,Pine,100001/001,1.0 4.5e+07 8192 1"},
             {"Pine", "OPT-A,OPT-B", "", lim(1e8, 0), " 1 Halvard,Pine,100001/001,1.0 1e+08 8192 1"},
             {"Birch", "=", "Analyzer/Sample Count=1000", trace(false, false, "OFF"), " 1111 1 8000 TRAC:IQ:DATA?\\n TRAC:IQ OFF\\n"},
-            {"Zelkova", "=", "Analyzer/Osc. Rec Len=500;Analyzer/Channel=1", trace(false, false, "DATA?"), " 1111 1 4000 CHAN1:IQ:DATA?\\n"},
+            {"Zelkova", "=", "Analyzer/Osc. Rec Len=10000;Analyzer/Channel=1", trace(false, false, "DATA?"), " 1111 1 80000 CHAN1:IQ:DATA?\\n"},
             {"Birch", "--drop-after 100", "", trace(false, false, "DATA?"), "Error|A VISA error has occured. 0000 1 0 TRAC:IQ:DATA?\\n"},
             {"Alder", "OPT-B", "Analyzer/Sample Rate=32e6;Analyzer/Record Length=20", trace(true, true, "ON"), " 0000 1 0 TRAC:IQ:DATA?\\n TRAC:IQ OFF;*OPC?\\n *RST;*CLS\\n INIT:CONT ON\\n"},
             {"Birch", "", "Analyzer/RBW Index=9", [](const W& w, Sim&) { return QString("%1 %2 %3").arg(w->ana.RbwIdx).arg(ui(w)->Trace_Ana_RbwTxt->currentIndex()).arg(w->ana.Rbw); }, "0 0 300000"},
