@@ -199,6 +199,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
+        qputenv("TMPDIR", dir.path().toLocal8Bit());
         SetProgress(&sink);
         QVERIFY(hvVisaDll_InitFrom({QStringLiteral(ORVEX_VISA_LIB)}));
         QCOMPARE(hvOpenDefaultRM(&rm), VI_SUCCESS);
@@ -321,15 +322,18 @@ private slots:
     }
 
     // Against a peer that answers "1" to every query: a catalog without a
-    // recording, and an oscilloscope block of 2001 values.
+    // recording, an oscilloscope block of 2001 values, one cut short (a
+    // failed trace that leaves no "Trace.tmp" behind).
     void peerSequences()
     {
         std::vector<float> v(2001);
         for (size_t k = 0; k < v.size(); ++k)
             v[k] = float(k);
-        for (const auto& [type, st, n] : {std::tuple{"Yew", kNoRecording, 0}, std::tuple{"Zelkova", 0, 1000}}) {
+        for (const auto& [type, st, n, dropAfter] : {std::tuple{"Yew", kNoRecording, 0, -1}, std::tuple{"Zelkova", 0, 1000, -1},
+                                                     std::tuple{"Zelkova", kNoBlock, 0, 5000}}) {
             Peer peer;
             peer.data = block(floats(v));
+            peer.dropAfter = dropAfter;
             QVERIFY(peer.listen());
             AnaStr a;
             a.DevTyp = typeOf(type);
@@ -341,6 +345,8 @@ private slots:
             QVERIFY(n == 0 || (d.N == 1000 && d.I[0] == 0 && d.Q[0] == 1 && d.I[999] == 1998 && d.Q[999] == 1999));
             FreeArr(&d);
         }
+        // Temporary folders go to this test's own folder (TMPDIR).
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
     }
 
     void limits()

@@ -72,7 +72,8 @@ void TstCli::usageErrors_data()
     QTest::newRow("missing value") << QStringList{"info", "--from", "18", "a", "--clock"} << "needs a value";
     QTest::newRow("bad number") << QStringList{"info", "--from", "18", "a", "--clock", "fast"} << "number";
     QTest::newRow("no destination") << QStringList{"convert", "--from", "18", "a"} << "--to";
-    QTest::newRow("trace not yet") << QStringList{"trace", "--device", "0"} << "not available yet";
+    QTest::newRow("trace without resource") << QStringList{"trace", "--device", "0"} << "--resource are required";
+    QTest::newRow("unknown instrument") << QStringList{"dir", "--device", "Fir", "--resource", "x", "/"} << "unknown instrument type";
 }
 
 void TstCli::usageErrors()
