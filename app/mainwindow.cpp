@@ -159,9 +159,13 @@ void MainWindow::on_actionLoad_triggered()
     if (file.isEmpty())
         return;
     LoadIniFile(file, &ana, &loadRec, &saveRec, &tcpPort, &connectTo, &winX, &winY);
-    // The configuration releases the samples; nothing valid is left in memory.
+    // The configuration releases the samples; nothing valid is left in memory,
+    // and the instrument it names needs its own Init.
     dataValid = false;
+    heldValid = false;
+    FreeArr(&loadRec);
     loadRec.N = 0;
+    DropSession();
     move(winX, winY);
     if (loadRec.SrcTab != 0 && loadRec.SrcTab != kTraceTab)
         loadRec.SrcTab = 0;
@@ -220,23 +224,6 @@ void MainWindow::FillComboBoxes()
     }
     ui->Save_Typ->setCurrentIndex(idx);
     BlkSignals(false);
-}
-
-void MainWindow::FillTraceLists() {}
-
-void MainWindow::UpdTracePnl()
-{
-    ui->Trace_VisaRS->setText(ana.RsrcStr);
-    const bool osc = ag[ana.DevTyp].Tr.Family == DevFamily::Scope;
-    ui->Osc->setVisible(osc);
-    ui->Ana->setVisible(!osc);
-    if (!osc) {
-        // Samples of a file are not a trace of the analyzer: the analyzer
-        // side starts from nothing.
-        dataValid = false;
-        saveIChosen = false;
-        saveQChosen = false;
-    }
 }
 
 void MainWindow::UpdPnl(int tab)
@@ -308,7 +295,7 @@ void MainWindow::RecomputeTraceCount()
     const double n = ana.SRate * ana.RecLen * 0.001;
     // Truncated toward zero and kept to 32 bits, as the instrument counts.
     const uint64_t whole = n > 0 && n < 1.8e19 ? uint64_t(n) : 0;
-    loadRec.N = uint32_t(whole);
+    SetRecCount(uint32_t(whole));
 }
 
 void MainWindow::ShowDataValid()
@@ -577,7 +564,7 @@ void MainWindow::SaveOrAppend(bool append)
     int32_t st;
     {
         Busy b(this);
-        st = SaveDatFile(&loadRec, &dstRec, &saveRec, ana, appendMode, int32_t(guardSamples), &saveResult);
+        st = SaveDatFile(&loadRec, &dstRec, &saveRec, TraceSettings(), appendMode, int32_t(guardSamples), &saveResult);
     }
     ReportSaveError(st, append);
     SavePostAction();
@@ -592,9 +579,16 @@ void MainWindow::on_LodTrcIqr_currentChanged(int index)
 {
     loadRec.SrcTab = index;
     if (index == kTraceTab) {
-        loadRec.N = uint64_t(ui->Trace_Ana_Cnt->value());
+        SetRecCount(uint64_t(ui->Trace_Ana_Cnt->value()));
         UpdPnl(kTraceTab);
+        return;
     }
+    // Nothing replaced the samples the Trace tab hid: they are shown again,
+    // with the save file that was chosen for them.
+    if (heldValid && loadRec.I)
+        dataValid = true;
+    heldValid = false;
+    UpdPnl(index);
 }
 
 // ---------------------------------------------------------------- graphs
@@ -606,7 +600,8 @@ void MainWindow::ShowGraph(int mode)
     Busy b(this);
     loadRec.GrfMode = mode;
     // No parent, as a window of its own; the dialog copies what it draws.
-    FftGraph g(&loadRec, &ana, nullptr);
+    AnaStr settings = TraceSettings();
+    FftGraph g(&loadRec, &settings, nullptr);
     g.exec();
 }
 

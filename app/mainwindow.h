@@ -8,6 +8,7 @@
 #include "remote/symbolserver.h"
 #include "progressdialog.h"
 
+#include <QList>
 #include <QMainWindow>
 
 class Ui_MainWindow;
@@ -51,6 +52,42 @@ private slots:
 
     void on_LodTrcIqr_currentChanged(int index);
 
+    // Trace tab (tracetab.cpp): instrument, trace and the parameter fields.
+    void on_Trace_Init_clicked();
+    void on_Trace_Trc_clicked();
+    void on_Trace_Rst_clicked(bool checked);
+    void on_Trace_Raw_clicked(bool checked);
+    void on_Trace_VisaRS_textEdited(const QString& text);
+    void on_Trace_VisaRS_editingFinished();
+    void on_Trace_DevTyp_currentIndexChanged(int index);
+    void on_Trace_Ana_SRat_editingFinished();
+    void on_Trace_Ana_SRatTxt_currentIndexChanged(int index);
+    void on_Trace_Ana_Rbw_editingFinished();
+    void on_Trace_Ana_RbwTxt_currentIndexChanged(int index);
+    void on_Trace_Ana_TrgMod_currentIndexChanged(int index);
+    void on_Trace_Ana_TrgSlp_currentIndexChanged(int index);
+    void on_Trace_Ana_TrgOfs_editingFinished();
+    void on_Trace_Ana_PreTrg_editingFinished();
+    void on_Trace_Ana_RLen_editingFinished();
+    void on_Trace_Ana_Cnt_editingFinished();
+    void on_Trace_Ana_Avg_editingFinished();
+    void on_Trace_Ana_IQInp_currentIndexChanged(int index);
+    void on_Trace_Ana_Bal_clicked(bool checked);
+    void on_Trace_Ana_Imp_clicked(bool checked);
+    void on_Trace_Ana_Dith_clicked(bool checked);
+    void on_Trace_Ana_Lp_clicked(bool checked);
+    void on_Trace_Ana_DatTyp_textChanged(const QString& text);
+    void on_Trace_Osc_Ch_editingFinished();
+    void on_Trace_Osc_SRat_editingFinished();
+    void on_Trace_Osc_Bw_editingFinished();
+    void on_Trace_Osc_RelBw_editingFinished();
+    void on_Trace_Osc_CFrq_editingFinished();
+    void on_Trace_Osc_InpTyp_currentIndexChanged(int index);
+    void on_Trace_Osc_InpMod_currentIndexChanged(int index);
+    void on_Trace_Osc_SbIf_currentIndexChanged(int index);
+    void on_Trace_Osc_SbRf_currentIndexChanged(int index);
+    void on_Trace_Osc_RLen_editingFinished();
+
     // Graph buttons: spectrum, I vs. Q, group delay (phase over frequency).
     void on_Spec_clicked();
     void on_IvsQ_clicked();
@@ -84,10 +121,27 @@ private:
     void FillComboBoxes();
     void UpdPnl(int tab);
 
-    // Seams of the Trace tab: the instrument lists and the per-type field
-    // rules arrive with the instrument type table.
+    // The Trace tab's lists and its per-type field rules.
     void FillTraceLists();
     void UpdTracePnl();
+    void UpdOscPnl();
+    void UpdAnaPnl();
+    // Brings the settings within the instrument's limits, exactly as a trace
+    // does, and shows them.
+    void ApplyLimits();
+    void ShowAnaValues();
+    // The instrument's input options have been asked by an Init.
+    bool OptsKnown() const;
+    // Closes the instrument session: a new Init is needed before tracing.
+    void DropSession();
+    void SaveOff();
+    // The load record's count, which follows the Trace tab's request only
+    // while the record holds no samples.
+    void SetRecCount(uint64_t n);
+    // A setting changed: limits, fields and new state.
+    void AnaChanged();
+    // The settings a save or a graph of trace data takes its count from.
+    AnaStr TraceSettings() const;
 
     // Starts the symbol server on the configured port; stops it before the
     // records go.
@@ -131,6 +185,13 @@ private:
     bool loadIChosen = false, loadQChosen = false;
     bool saveIChosen = false, saveQChosen = false;
     bool appendMode = false;
+    // The samples of a loaded file are valid but hidden while an analyzer's
+    // Trace tab is shown; they are valid again back on the Load tab unless a
+    // trace replaced them.
+    bool heldValid = false;
+    // The option flags that an Init has asked in this run.
+    QList<const bool*> askedOpts;
+    QString sessionRsrc;          // the resource string of the open session
     int winX = 0, winY = 0;
     int tcpPort = 0;
     int connectTo = 0;
@@ -146,5 +207,6 @@ private:
     bool busy = false;
 
     friend class WindowTest;
+    friend class TraceTabTest;
     friend class WindowRemoteTest;
 };

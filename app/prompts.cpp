@@ -1,5 +1,6 @@
 #include "prompts.h"
 
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -41,3 +42,5 @@ QString Prompts::saveFile(QWidget* parent, const QString& caption, const QString
 {
     return QFileDialog::getSaveFileName(parent, caption, dir, filter);
 }
+
+int Prompts::exec(QDialog* dialog) { return dialog->exec(); }

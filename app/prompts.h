@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 class Prompts {
@@ -21,6 +22,8 @@ public:
                              const QString& filter);
     virtual QString saveFile(QWidget* parent, const QString& caption, const QString& dir,
                              const QString& filter);
+    // Runs a dialog of the window modally; its QDialog::DialogCode.
+    virtual int exec(QDialog* dialog);
 };
 
 Prompts& Ask();

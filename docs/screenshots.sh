@@ -6,14 +6,14 @@
 # into docs/NAME.png by default.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./deps.sh cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto xvfb xauth
+./deps.sh cmake ninja-build g++ qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto xvfb xauth fonts-liberation
 
-SCENES=(window graph-spectrum graph-phase graph-iq)
+SCENES=(window graph-spectrum graph-phase graph-iq trace-analyzer trace-scope)
 ((${#@})) && SCENES=("$@")
 
 BUILD=${BUILD:-build/shots}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$BUILD" --target orvex-shoot > /dev/null
+cmake --build "$BUILD" --target orvex-shoot orvex-instrument-sim orvexvisa > /dev/null
 
 for scene in "${SCENES[@]}"; do
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \

@@ -12,6 +12,9 @@
 #include <QDataStream>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTabWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -119,12 +122,40 @@ QWidget* SceneGraph(Ctx& c, const char* button)
     return nullptr;
 }
 
+// Scenes trace-*: the Trace tab after an Init against the instrument
+// simulator built beside this program, serving the type on a free port.
+QWidget* SceneTrace(Ctx& c, const QString& type)
+{
+    auto* sim = new QProcess(c.win);
+    sim->start(QCoreApplication::applicationDirPath() + QStringLiteral("/orvex-instrument-sim"),
+               {QStringLiteral("--type"), type, QStringLiteral("--socket"), QStringLiteral("0"),
+                QStringLiteral("--stdin-exit")});
+    QByteArray out;
+    while (!out.contains("ready\n") && sim->waitForReadyRead(10000))
+        out += sim->readAllStandardOutput();
+    const QString port = QString::fromLatin1(out).section(QStringLiteral("socket 127.0.0.1:"), 1).section('\n', 0, 0);
+    Find<QTabWidget>(c.win, "LodTrcIqr")->setCurrentIndex(1);
+    auto* types = Find<QComboBox>(c.win, "Trace_DevTyp");
+    types->setCurrentIndex(types->findText(type));
+    auto* rsrc = Find<QLineEdit>(c.win, "Trace_VisaRS");
+    rsrc->setText(QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(port));
+    emit rsrc->textEdited(rsrc->text());
+    Find<QPushButton>(c.win, "Trace_Init")->click();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, sim, [sim] {
+        sim->closeWriteChannel();
+        sim->waitForFinished(5000);
+    });
+    return c.win;
+}
+
 // Add scenes here: name -> set-up returning the widget to capture.
 const std::map<QString, std::function<QWidget*(Ctx&)>> kScenes = {
     {QStringLiteral("window"), SceneWindow},
     {QStringLiteral("graph-spectrum"), [](Ctx& c) { return SceneGraph(c, "Spec"); }},
     {QStringLiteral("graph-phase"), [](Ctx& c) { return SceneGraph(c, "GDel"); }},
     {QStringLiteral("graph-iq"), [](Ctx& c) { return SceneGraph(c, "IvsQ"); }},
+    {QStringLiteral("trace-analyzer"), [](Ctx& c) { return SceneTrace(c, QStringLiteral("Ginkgo")); }},
+    {QStringLiteral("trace-scope"), [](Ctx& c) { return SceneTrace(c, QStringLiteral("Zelkova")); }},
 };
 
 } // namespace

@@ -37,18 +37,18 @@ void ApplyScope(AnaStr* a, IQDatStr* d)
 
 // The input must be one the type lists; digital and analog input also need
 // the option the connected family reports for them.
-int32_t Input(const DevStr& row, int32_t code)
+int32_t Input(const DevStr& row, int32_t code, bool optsKnown)
 {
     const auto end = row.InpVal.begin() + row.InpCnt;
     if (std::find(row.InpVal.begin(), end, code) == end)
         return row.InpVal[0];
     const bool* need = code == 2 ? row.Tr.DiqOpt : code == 1 ? row.Tr.AiqOpt : nullptr;
-    return need && !*need ? 0 : code;
+    return need && optsKnown && !*need ? 0 : code;
 }
 
 } // namespace
 
-void DevApply(AnaStr* a, IQDatStr* d)
+void DevApply(AnaStr* a, IQDatStr* d, bool optsKnown)
 {
     d->SrcTab = 1;
     if (!DevTypValid(a->DevTyp))
@@ -57,7 +57,7 @@ void DevApply(AnaStr* a, IQDatStr* d)
     const DevTraits& t = row.Tr;
     if (t.Family == DevFamily::Scope)
         return ApplyScope(a, d);
-    if (t.Limits)
+    if (t.Limits && optsKnown)
         t.Limits(&row, a);
 
     if (row.RbwCnt) {
@@ -75,7 +75,7 @@ void DevApply(AnaStr* a, IQDatStr* d)
         a->SRate = Clamp(Clamp(a->SRate, row.SRateMin, row.SRateMax), osclim::SRateMin, osclim::SRateMax);
     }
     // Ginkgo's record ceiling depends on the rate just settled.
-    if (t.Limits)
+    if (t.Limits && optsKnown)
         t.Limits(&row, a);
 
     a->TrgModIdx = ListIdx(a->TrgModIdx, row.TrgCnt);
@@ -83,12 +83,12 @@ void DevApply(AnaStr* a, IQDatStr* d)
     a->TrgSlpIdx = ListIdx(a->TrgSlpIdx, row.SlpCnt);
     a->TrgSlp = row.SlpScpi[a->TrgSlpIdx];
     a->PreTrg = int32_t(Clamp<int64_t>(a->PreTrg, row.PreTrgMin, row.PreTrgMax));
-    a->IQInp = Input(row, a->IQInp);
+    a->IQInp = Input(row, a->IQInp, optsKnown);
 
     a->AnaRange = Clamp(a->AnaRange, kAnaRangeMin, a->HighImp ? kAnaRangeHighImp : kAnaRangeMax);
     // A digital range of 0 would make the scale divisor 0.
     a->DigRange = Clamp(a->DigRange, kDigRangeMin, kDigRangeMax);
-    a->DigSRate = std::max(a->DigSRate, 0.0);
+    a->DigSRate = Clamp(a->DigSRate, kDigSRateMin, kDigSRateMax);
 
     if (row.does(kCountByRecLen)) {
         double n = std::trunc(a->SRate * a->RecLen * 0.001);

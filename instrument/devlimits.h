@@ -14,12 +14,15 @@ constexpr uint64_t RecLenMin = 1, RecLenMax = 1999999999;
 } // namespace osclim
 constexpr double kAnaRangeMin = 0.0316, kAnaRangeMax = 5.62, kAnaRangeHighImp = 1.78;
 constexpr double kDigRangeMin = 0.01, kDigRangeMax = 99.99;
+constexpr double kDigSRateMin = 0.01, kDigSRateMax = 1000;   // MHz
 
 // Brings every setting of a within what its instrument type offers, with
 // the option flags of the last Init, and gives the load record d the sample
 // count that a trace requests. Lowers the type's option-dependent maxima in
-// the type table, as the panel does.
-void DevApply(AnaStr* a, IQDatStr* d);
+// the type table, as the panel does. Without optsKnown (no Init has asked
+// the instrument yet) the limits and inputs that depend on options are left
+// as they are.
+void DevApply(AnaStr* a, IQDatStr* d, bool optsKnown = true);
 
 // The Init button's check after a successful AnaIni: empty when the
 // instrument may trace; otherwise the warning text, with the session closed

@@ -146,7 +146,7 @@ DevTraits Family(DevFamily f, bool clear)
 
 DevStr ag[AG_COUNT] = {
     Row("Alder", {{"8M", 8e6}}, kList, {}, {40000, 32000000}, kTrgAlder, kPosNeg, {0, 0}, kRf, 524200,
-        With(Tr(kCountByRecLen | kAcqRawSetup | kAcqIqBlocks), [](DevTraits& t) {
+        With(Tr(kCountByRecLen | kAcqRawSetup | kAcqIqBlocks | kPanelNoInput), [](DevTraits& t) {
             t.NeedOpt = "OPT-B";
             t.FixedRbw = 300000;
         })),
@@ -165,7 +165,7 @@ DevStr ag[AG_COUNT] = {
             t.Limits = GinkgoLimits;
         })),
     Row("Kapok", {}, {10, 10000000}, {}, {10000, 65830000}, kTrgLarch, kPos, {-16253439, 523775}, kRf, 523776,
-        With(Tr(kAcqNsel | kAcqDivBwid | kAcqIqBlocks, IniExtra::ReadRbw), [](DevTraits& t) { t.FixedRbw = 300000; })),
+        With(Tr(kAcqNsel | kAcqDivBwid | kAcqIqBlocks | kPanelAvg | kPanelNoInput, IniExtra::ReadRbw), [](DevTraits& t) { t.FixedRbw = 300000; })),
     Row("Larch", kRbw9, kList, {}, {10000, 81600000}, kTrgLarch, kPosNeg, {-4193791, 4193791}, kRf, 4193792,
         Tr(kAcqDiqCmds | kAcqIqp)),
     Row("Maple", kRbw9, kList, {}, {10000, 81600000}, kTrgLarch, kPosNeg, {-16776703, 16776703}, kRf, 16776704,
@@ -189,7 +189,7 @@ DevStr ag[AG_COUNT] = {
     Row("Wattle", kRbw10, kList, {}, {10000, 326400000}, kTrgBirch, kPos, {-16776703, 65023}, kRf, 1409285632),
     // The handheld receiver answers "*IDN?" but is sent no "*CLS".
     Row("Yew", kRbwYew, kList, {{"640k", 640000}}, {100, 128000000}, {kImm}, kPos, {0, 0}, kRf, 1073741824,
-        Family(DevFamily::Handheld, false)),
+        With(Family(DevFamily::Handheld, false), [](DevTraits& t) { t.Does = kPanelFixedTrg; })),
     Row("Zelkova", {}, {100, 1e10}, {}, {100, 1e10}, kTrgSpruce, kPosNeg, {-461373339, 461373339}, kRfAiqDiq,
         461373440, Family(DevFamily::Scope, true)),
 };

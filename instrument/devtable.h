@@ -41,6 +41,10 @@ enum DevDoes : uint32_t {
     kAcqIqp = 1u << 11,         // asks for interleaved pairs ("TRAC:IQ:DATA:FORM IQP")
     kAcqRawSetup = 1u << 12,    // "TRAC:IQ:SET RAW" set-up; the read divides by 1000 more
     kAcqIqBlocks = 1u << 13,    // data is all I values, then all Q values
+    // The Trace panel.
+    kPanelAvg = 1u << 14,       // offers the average count
+    kPanelNoInput = 1u << 15,   // no input choice; bandwidth list, filter and slope fixed
+    kPanelFixedTrg = 1u << 16,  // trigger source and pre-trigger fixed
 };
 
 struct AnaStr;
