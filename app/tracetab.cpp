@@ -185,7 +185,7 @@ void MainWindow::UpdAnaPnl()
     const bool recLen = row.does(kCountByRecLen);
     const bool noInp = row.does(kPanelNoInput);
     const bool fixedTrg = row.does(kPanelFixedTrg);
-    const bool aiqFlags = ana.IQInp == 1 && row.does(kAcqAiqCmds) && (!row.Tr.AiqOpt || *row.Tr.AiqOpt);
+    const bool aiqFlags = ana.IQInp == kInpAiq && row.does(kAcqAiqCmds) && (!row.Tr.AiqOpt || *row.Tr.AiqOpt);
     auto* u = ui;
     // A free bandwidth is the instrument's own (read at Init or fixed), so
     // its field only shows it.
@@ -499,14 +499,12 @@ void MainWindow::on_Trace_Ana_IQInp_currentIndexChanged(int index)
     if (index < 0)
         return;
     const int32_t code = ui->Trace_Ana_IQInp->itemData(index).toInt();
-    const DevTraits& t = Row(ana).Tr;
-    const bool* need = code == 2 ? t.DiqOpt : code == 1 ? t.AiqOpt : nullptr;
     // An input whose option the instrument reported missing falls back to RF.
-    ana.IQInp = need && OptsKnown() && !*need ? 0 : code;
-    if (ana.IQInp == 2) {
+    ana.IQInp = DevInput(Row(ana), code, OptsKnown());
+    if (ana.IQInp == kInpDiq) {
         Diq d(&ana, this);
         Ask().exec(&d);
-    } else if (ana.IQInp == 1) {
+    } else if (ana.IQInp == kInpAiq) {
         Aiq d(&ana, this);
         Ask().exec(&d);
     }

@@ -80,7 +80,7 @@ int Analyzer(AnaStr* a, IQDatStr* d, const DevStr& row)
             s.q(QStringLiteral("INST:NSEL 1;*OPC?\n"));
     }
     // Baseband inputs have no RF level to read back.
-    if (!(row.does(kAcqBbNoLevel) && (inp == 1 || inp == 2)))
+    if (!(row.does(kAcqBbNoLevel) && (inp == kInpAiq || inp == kInpDiq)))
         s.q(QStringLiteral("UNIT:POW DBM;*OPC?\n"))
             .f(QStringLiteral("DISP:TRAC:Y:RLEV?;*WAI\n"), &a->RefLev)
             .f(QStringLiteral("FREQ:CENT?;*WAI\n"), &a->CFreq)
@@ -90,9 +90,9 @@ int Analyzer(AnaStr* a, IQDatStr* d, const DevStr& row)
     if (a->Raw) {
         divisor = 1.0;
     } else if (row.does(kAcqDivDig)) {
-        if (row.does(kAcqDivAiqUnity) && inp == 1)
+        if (row.does(kAcqDivAiqUnity) && inp == kInpAiq)
             divisor = 1.0;
-        if (inp == 2)
+        if (inp == kInpDiq)
             divisor = a->DigRange / 2;
     } else if (row.does(kAcqDivBwid)) {
         s.f(QStringLiteral("BWID?\n"), &a->Rbw);
@@ -102,14 +102,14 @@ int Analyzer(AnaStr* a, IQDatStr* d, const DevStr& row)
     if (row.does(kAcqInpSel))
         s.q(QStringLiteral("INP:SEL %1;*OPC?\n").arg(Word(kInputs, inp)));
     else if (row.does(kAcqInpType))
-        s.q(QStringLiteral("INP:TYPE INPUT%1;*OPC?\n").arg(inp == 3 ? 2 : 1));
+        s.q(QStringLiteral("INP:TYPE INPUT%1;*OPC?\n").arg(inp == kInpRf2 ? 2 : 1));
     s.q(QStringLiteral("TRAC:IQ ON;*OPC?\n"));
-    if (row.does(kAcqDiqInst) && inp == 2)
+    if (row.does(kAcqDiqInst) && inp == kInpDiq)
         s.q(QStringLiteral("INST IQ;*OPC?\n")).q(QStringLiteral("INP:SEL DIQ;*OPC?\n"));
-    if (row.does(kAcqDiqCmds) && inp == 2)
+    if (row.does(kAcqDiqCmds) && inp == kInpDiq)
         s.q(QStringLiteral("INP:DIQ:RANG %1;*OPC?\n").arg(ShortForm(a->DigRange)))
             .q(QStringLiteral("INP:DIQ:SRAT %1MHz;*OPC?\n").arg(ShortForm(a->DigSRate)));
-    if (row.does(kAcqAiqCmds) && inp == 1)
+    if (row.does(kAcqAiqCmds) && inp == kInpAiq)
         s.q(QStringLiteral("INP:IQ:BAL %1;*OPC?\n").arg(OnOff(a->Bal)))
             .q(QStringLiteral("INP:IQ:IMP %1;*OPC?\n").arg(a->HighImp ? "HIGH" : "LOW"))
             .q(QStringLiteral("IQ:DITH %1;*OPC?\n").arg(OnOff(a->Dith)))

@@ -53,5 +53,8 @@ struct AnaStr {
     ViSession Vi = 0;
 };
 
+// Values of AnaStr::IQInp.
+enum IQInput : int32_t { kInpRf = 0, kInpAiq = 1, kInpDiq = 2, kInpRf2 = 3 };
+
 extern bool GinkgoOptA, GinkgoOptC, GinkgoOptD, GinkgoOptE;
 extern bool PineOptA, PineOptB;

@@ -35,17 +35,6 @@ void ApplyScope(AnaStr* a, IQDatStr* d)
     d->N = a->OscRecLen;
 }
 
-// The input must be one the type lists; digital and analog input also need
-// the option the connected family reports for them.
-int32_t Input(const DevStr& row, int32_t code, bool optsKnown)
-{
-    const auto end = row.InpVal.begin() + row.InpCnt;
-    if (std::find(row.InpVal.begin(), end, code) == end)
-        return row.InpVal[0];
-    const bool* need = code == 2 ? row.Tr.DiqOpt : code == 1 ? row.Tr.AiqOpt : nullptr;
-    return need && optsKnown && !*need ? 0 : code;
-}
-
 } // namespace
 
 void DevApply(AnaStr* a, IQDatStr* d, bool optsKnown)
@@ -83,7 +72,7 @@ void DevApply(AnaStr* a, IQDatStr* d, bool optsKnown)
     a->TrgSlpIdx = ListIdx(a->TrgSlpIdx, row.SlpCnt);
     a->TrgSlp = row.SlpScpi[a->TrgSlpIdx];
     a->PreTrg = int32_t(Clamp<int64_t>(a->PreTrg, row.PreTrgMin, row.PreTrgMax));
-    a->IQInp = Input(row, a->IQInp, optsKnown);
+    a->IQInp = DevInput(row, a->IQInp, optsKnown);
 
     a->AnaRange = Clamp(a->AnaRange, kAnaRangeMin, a->HighImp ? kAnaRangeHighImp : kAnaRangeMax);
     // A digital range of 0 would make the scale divisor 0.
@@ -115,4 +104,15 @@ QString DevIniCheck(AnaStr* a)
     hvClose(a->Vi);
     a->Vi = 0;
     return QStringLiteral("No %1-%2 option installed.").arg(row.Name, QLatin1String(need));
+}
+
+// The input must be one the type lists; digital and analog input also need
+// the option the connected family reports for them.
+int32_t DevInput(const DevStr& row, int32_t code, bool optsKnown)
+{
+    const auto end = row.InpVal.begin() + row.InpCnt;
+    if (std::find(row.InpVal.begin(), end, code) == end)
+        return row.InpVal[0];
+    const bool* need = code == kInpDiq ? row.Tr.DiqOpt : code == kInpAiq ? row.Tr.AiqOpt : nullptr;
+    return need && optsKnown && !*need ? kInpRf : code;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "anastr.h"
+#include "devtable.h"
 #include "formats/iqdata.h"
 
 // Ranges of the oscilloscope fields and of the input dialogs.
@@ -23,6 +24,11 @@ constexpr double kDigSRateMin = 0.01, kDigSRateMax = 1000;   // MHz
 // the instrument yet) the limits and inputs that depend on options are left
 // as they are.
 void DevApply(AnaStr* a, IQDatStr* d, bool optsKnown = true);
+
+// The input of code that row allows: one it lists, and for digital or
+// analog input only with the option the connected family reports (once an
+// Init has asked, optsKnown); otherwise RF.
+int32_t DevInput(const DevStr& row, int32_t code, bool optsKnown);
 
 // The Init button's check after a successful AnaIni: empty when the
 // instrument may trace; otherwise the warning text, with the session closed
