@@ -1,12 +1,81 @@
-// main() for widget tests. Like QTEST_MAIN, except that under the leak
-// checker the QApplication is built with leak detection off: the offscreen
-// platform plugin never frees the screen and cursor it creates there.
+// What the widget tests share: dialogs answered from a queue with every box
+// recorded, a throw-away settings folder, IQW files of known samples, and a
+// main() like QTEST_MAIN.
 #pragma once
 
+#include "app/prompts.h"
+#include "formats/iqdata.h"
+#include "testutil.h"
+
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
 #include <QtTest>
 #include <memory>
+#include <utility>
 
+// Answers file dialogs from a queue and records every box shown.
+class FakePrompts : public Prompts {
+public:
+    struct Box {
+        QString kind, title, text, info;
+    };
+    QStringList answers;
+    QList<Box> boxes;
+    QStringList captions, filters;   // of every file dialog
+
+    void warning(QWidget*, const QString& t, const QString& x, const QString& i) override
+    {
+        boxes.append({"warning", t, x, i});
+    }
+    void critical(QWidget*, const QString& t, const QString& x) override { boxes.append({"critical", t, x, {}}); }
+    void about(QWidget*, const QString& t, const QString& x) override { boxes.append({"about", t, x, {}}); }
+    QString openFile(QWidget*, const QString& c, const QString&, const QString& f) override
+    {
+        captions << c;
+        filters << f;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+    QString saveFile(QWidget* p, const QString& c, const QString& d, const QString& f) override
+    {
+        return openFile(p, c, d, f);
+    }
+    void clear() { *this = FakePrompts(); }
+};
+
+// Settings go below a throw-away folder, never the user's own. Returns the
+// configuration file the window reads and writes there.
+inline QString UseSettingsHome(const QString& home)
+{
+    qputenv("XDG_DATA_HOME", home.toLocal8Bit());
+    QCoreApplication::setApplicationName(QStringLiteral("OrvexMc"));
+    const QString ini = home + QStringLiteral("/Halvard/OrvexMc/Orvex.ini");
+    QDir().mkpath(QFileInfo(ini).path());
+    return ini;
+}
+
+// Interleaved float32 I/Q, I = k * scale, Q = -k: what the IQW mixed reader
+// takes. Returns the samples written.
+inline std::pair<testutil::Vf, testutil::Vf> WriteIqw(const QString& path, int n, float scale = 1)
+{
+    testutil::Vf i(static_cast<size_t>(n)), q(i.size());
+    QByteArray b(8 * n, '\0');
+    for (size_t k = 0; k < i.size(); ++k) {
+        i[k] = float(k) * scale;
+        q[k] = -float(k);
+        io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k, i[k]);
+        io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k + 4, q[k]);
+    }
+    if (!testutil::writeFile(path, b))
+        qFatal("cannot write %s", qPrintable(path));
+    return {i, q};
+}
+
+using testutil::TypeIndex;
+
+// Under the leak checker the QApplication is built with leak detection off:
+// the offscreen platform plugin never frees the screen and cursor it creates.
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #define ORVEX_LSAN_OFF __lsan::ScopedDisabler lsanOff

@@ -6,11 +6,6 @@
 #include "remoteutil.h"
 
 #include <QRandomGenerator>
-#include <QTcpSocket>
-#include <QtTest>
-
-#include <cstring>
-#include <vector>
 
 using namespace remoteutil;
 
@@ -20,7 +15,7 @@ namespace {
 // port the system picks.
 struct Host {
     ServeState st;
-    std::vector<float> i, q;
+    testutil::Vf i, q;
     int snapshots = 0;
     SymbolServer srv;
 
@@ -52,9 +47,6 @@ struct Host {
     }
 };
 
-// Reads the three replies every connection starts with.
-bool greeted(Client& c) { return c.take(24).size() == 24; }
-
 } // namespace
 
 class TstRemote : public QObject {
@@ -64,39 +56,29 @@ private slots:
     {
         SymbolServer a, b;
         QVERIFY(a.listen(0));
-        QCOMPARE(a.serverAddress(), QHostAddress(QHostAddress::LocalHost));
-        QVERIFY(a.serverPort() != 0);
+        QVERIFY(a.serverAddress() == QHostAddress(QHostAddress::LocalHost) && a.serverPort() != 0);
         QVERIFY(!b.listen(a.serverPort()));
         QVERIFY(!b.errorString().isEmpty() && !b.isListening());
     }
 
-    void threeRepliesOnConnect_data()
-    {
-        QTest::addColumn<bool>("newState");
-        QTest::addColumn<quint64>("n");
-        QTest::addColumn<double>("clock");
-        QTest::newRow("nothing loaded") << false << quint64(0) << 1e8;
-        QTest::newRow("after a load") << true << quint64(8000) << 2.5e6;
-        // Counts above 2^24 are rounded on the wire; the float is what goes out.
-        QTest::newRow("large count") << true << quint64(50000001) << 61.44e6;
-    }
+    // New-state flag, sequence length, symbol rate; counts above 2^24 are
+    // rounded on the wire, the float is what goes out. No symbols on
+    // connect, even with the flag set: the next bytes answer the next request.
     void threeRepliesOnConnect()
     {
-        QFETCH(bool, newState);
-        QFETCH(quint64, n);
-        QFETCH(double, clock);
-        Host h(0);
-        h.st = ServeState{newState, newState, n, clock, 1};
-        QSignalSpy conn(&h.srv, &SymbolServer::clientConnected);
-        Client c(h.port());
-        QCOMPARE(c.take(24), value(3, newState ? 1.0f : 0.0f) + value(1, float(n)) + value(0, float(clock)));
-        QCOMPARE(conn.count(), 1);
-        QVERIFY(h.srv.hasClient());
-        // No symbols on connect, even with the flag set: the next bytes answer
-        // the next request.
-        c.send("GetSymbolRate");
-        QCOMPARE(c.take(8), value(0, float(clock)));
-        QCOMPARE(h.snapshots, 0);
+        const struct { bool newState; uint64_t n; double clock; } rows[] = {
+            {false, 0, 1e8}, {true, 8000, 2.5e6}, {true, 50000001, 61.44e6}};
+        for (const auto& row : rows) {
+            Host h(0);
+            h.st = ServeState{row.newState, row.newState, row.n, row.clock, 1};
+            QSignalSpy conn(&h.srv, &SymbolServer::clientConnected);
+            Client c(h.port());
+            QCOMPARE(c.take(24), value(3, row.newState ? 1.0f : 0.0f) + value(1, float(row.n)) + value(0, float(row.clock)));
+            QVERIFY(conn.count() == 1 && h.srv.hasClient());
+            c.send("GetSymbolRate");
+            QCOMPARE(c.take(8), value(0, float(row.clock)));
+            QCOMPARE(h.snapshots, 0);
+        }
     }
 
     void requests_data()
@@ -141,18 +123,12 @@ private slots:
         h.st.connectTo = connectTo;
         h.st.dataValid = data != "not valid";
         Client c(h.port());
-        QVERIFY(greeted(c));
+        QVERIFY(c.greeted());
         c.send(request);
         QByteArray want;
-        for (QChar t : reply) {
-            switch (t.toLatin1()) {
-            case 'I': want += serverId(); break;
-            case 'L': want += value(1, float(h.st.n)); break;
-            case 'R': want += value(0, 3.84e6f); break;
-            case 'N': want += value(3, newState ? 1.0f : 0.0f); break;
-            case 'S': want += symbols(h.i, h.q); break;
-            }
-        }
+        for (QChar t : reply)
+            want += t == 'I' ? serverId() : t == 'L' ? value(1, float(h.st.n)) : t == 'R' ? value(0, 3.84e6f)
+                  : t == 'N' ? value(3, newState ? 1.0f : 0.0f) : symbols(h.i, h.q);
         // A request that is not answered leaves nothing in the stream, and a
         // cut keyword does not swallow the next one.
         c.send("GetSequenceLength");
@@ -164,38 +140,30 @@ private slots:
     }
 
     // Replies go out in pieces of 8000 samples.
-    void symbolPieces_data()
-    {
-        QTest::addColumn<quint64>("n");
-        QTest::addColumn<QList<qint64>>("pieces");
-        QTest::newRow("1") << quint64(1) << QList<qint64>{12};
-        QTest::newRow("7999") << quint64(7999) << QList<qint64>{63996};
-        QTest::newRow("8000") << quint64(8000) << QList<qint64>{64000, 4};
-        QTest::newRow("8001") << quint64(8001) << QList<qint64>{64000, 12};
-        QTest::newRow("16000") << quint64(16000) << QList<qint64>{64000, 64000, 4};
-    }
     void symbolPieces()
     {
-        QFETCH(quint64, n);
-        QFETCH(QList<qint64>, pieces);
-        Host h(n);
-        QSignalSpy spy(&h.srv, &SymbolServer::symbolPiece);
-        Client c(h.port());
-        QVERIFY(greeted(c));
-        c.send("GetSymbol");
-        const QByteArray want = symbols(h.i, h.q);
-        QVERIFY(c.take(want.size()) == want);
-        QList<qint64> seen;
-        for (const auto& args : spy)
-            seen << args.at(0).toLongLong();
-        QCOMPARE(seen, pieces);
+        const std::pair<uint64_t, QList<qint64>> rows[] = {
+            {1, {12}}, {7999, {63996}}, {8000, {64000, 4}}, {8001, {64000, 12}}, {16000, {64000, 64000, 4}}};
+        for (const auto& [n, pieces] : rows) {
+            Host h(n);
+            QSignalSpy spy(&h.srv, &SymbolServer::symbolPiece);
+            Client c(h.port());
+            QVERIFY(c.greeted());
+            c.send("GetSymbol");
+            const QByteArray want = symbols(h.i, h.q);
+            QVERIFY(c.take(want.size()) == want);
+            QList<qint64> seen;
+            for (const auto& args : spy)
+                seen << args.at(0).toLongLong();
+            QCOMPARE(seen, pieces);
+        }
     }
 
     void requestsSplitAndJoined()
     {
         Host h(10);
         Client c(h.port());
-        QVERIFY(greeted(c));
+        QVERIFY(c.greeted());
         // Several requests in one write are all answered, in order.
         c.send("GetSymbolRateGetServerIDxxGetSequenceLength");
         const QByteArray want = value(0, 2.5e6f) + serverId() + value(1, 10.0f);
@@ -210,29 +178,24 @@ private slots:
     void scannerKeepsCutKeyword()
     {
         RequestScanner s;
-        // One byte at a time, as a slow link might deliver it.
+        // One byte at a time, as a slow link might deliver it. "GetSymbol" is
+        // answered as soon as it is complete; fed byte by byte, "GetSymbolRate"
+        // becomes "GetSymbol" + junk, which is why whole requests are tested above.
         QList<Request> got;
         for (char ch : QByteArray("xxGetSymbolRateGetNewStategetserveridGetSymbolGetSequenceLength")) {
             s.feed(QByteArray(1, ch));
             for (Request r; (r = s.next()) != Request::None;)
                 got << r;
         }
-        // "GetSymbol" is answered as soon as it is complete; fed byte by byte,
-        // "GetSymbolRate" becomes "GetSymbol" + junk, which is why whole
-        // requests are tested above.
-        QCOMPARE(got, (QList<Request>{Request::Symbol, Request::NewState, Request::Symbol,
-                                     Request::SequenceLength}));
+        QCOMPARE(got, (QList<Request>{Request::Symbol, Request::NewState, Request::Symbol, Request::SequenceLength}));
         QCOMPARE(s.pending(), 0);
         s.feed("GetServ");
-        QCOMPARE(s.next(), Request::None);
-        QCOMPARE(s.pending(), 7);
+        QVERIFY(s.next() == Request::None && s.pending() == 7);
         s.feed("erIDGetNew");
         QCOMPARE(s.next(), Request::ServerID);
-        QCOMPARE(s.next(), Request::None);
-        QCOMPARE(s.pending(), 6);
+        QVERIFY(s.next() == Request::None && s.pending() == 6);
         s.feed("X");
-        QCOMPARE(s.next(), Request::None);
-        QCOMPARE(s.pending(), 0);
+        QVERIFY(s.next() == Request::None && s.pending() == 0);
     }
 
     void snapshotSurvivesReload()
@@ -242,13 +205,13 @@ private slots:
         Host h(2000000);
         const QByteArray want = symbols(h.i, h.q);
         Client c(h.port(), 4096);
-        QVERIFY(greeted(c));
+        QVERIFY(c.greeted());
         c.send("GetSymbol");
         QVERIFY(waitFor([&] { return h.snapshots == 1; }));
         // Reload with other values, then free the arrays entirely.
         h.load(300);
-        std::vector<float>().swap(h.i);
-        std::vector<float>().swap(h.q);
+        testutil::Vf().swap(h.i);
+        testutil::Vf().swap(h.q);
         h.st.dataValid = false;
         c.sock.setReadBufferSize(0);
         QVERIFY(c.take(want.size(), 60000) == want);
@@ -261,16 +224,15 @@ private slots:
         Host h(100);
         QSignalSpy conn(&h.srv, &SymbolServer::clientConnected);
         Client a(h.port());
-        QVERIFY(greeted(a));
+        QVERIFY(a.greeted());
         QSignalSpy aGone(&a.sock, &QTcpSocket::disconnected);
         Client b(h.port());
-        QVERIFY(greeted(b));
+        QVERIFY(b.greeted());
         // The earlier socket is closed, not left open and unread.
         QVERIFY(aGone.count() == 1 || aGone.wait(10000));
         b.send("GetServerID");
         QCOMPARE(b.take(100), serverId());
-        QCOMPARE(conn.count(), 2);
-        QCOMPARE(h.sockets(), 1);
+        QVERIFY(conn.count() == 2 && h.sockets() == 1);
     }
 
     void connectCycles()
@@ -282,14 +244,14 @@ private slots:
             QVERIFY(c.connected());
             if (k % 2)
                 c.send("GetSymbol");   // leave with a reply under way
-            QVERIFY(greeted(c));
+            QVERIFY(c.greeted());
             c.sock.disconnectFromHost();
             QVERIFY(gone.count() == k + 1 || gone.wait(10000));
             QVERIFY(!h.srv.hasClient());
         }
         QCOMPARE(h.sockets(), 0);
         Client c(h.port());
-        QVERIFY(greeted(c));
+        QVERIFY(c.greeted());
         c.send("GetServerID");
         QCOMPARE(c.take(100), serverId());
     }
@@ -298,7 +260,7 @@ private slots:
     {
         Host h(64);
         Client c(h.port());
-        QVERIFY(greeted(c));
+        QVERIFY(c.greeted());
         QByteArray junk(1 << 20, '\0');
         for (char& ch : junk)
             ch = char(QRandomGenerator::global()->bounded(256));
@@ -318,7 +280,7 @@ private slots:
         Host h(1000);
         // A client that sends many requests and reads nothing for a while.
         Client c(h.port(), 4096);
-        QVERIFY(greeted(c));
+        QVERIFY(c.greeted());
         const int count = 3000;
         qint64 peak = 0;
         connect(&h.srv, &SymbolServer::symbolPiece, this, [&] { peak = std::max(peak, h.srv.backlog()); });
@@ -328,9 +290,7 @@ private slots:
         const QByteArray one = symbols(h.i, h.q);
         c.sock.setReadBufferSize(0);
         const QByteArray got = c.take(qint64(one.size()) * count, 60000);
-        QCOMPARE(got.size(), one.size() * count);
-        for (int k = 0; k < count; ++k)
-            QVERIFY(std::memcmp(got.constData() + qint64(k) * one.size(), one.constData(), size_t(one.size())) == 0);
+        QCOMPARE(got, one.repeated(count));
         // Held back by the input gate: far below the 24 MB all replies take.
         QVERIFY2(peak < (6 << 20), qPrintable(QString::number(peak)));
         c.send("GetServerID");
@@ -343,7 +303,7 @@ private slots:
         QSignalSpy gone(&h.srv, &SymbolServer::clientDisconnected);
         {
             Client c(h.port(), 4096);
-            QVERIFY(greeted(c));
+            QVERIFY(c.greeted());
             c.send("GetSymbol");
             QVERIFY(waitFor([&] { return h.srv.backlog() > 0; }));
             c.take(100000);
@@ -352,7 +312,7 @@ private slots:
         QVERIFY(gone.count() == 1 || gone.wait(10000));
         QCOMPARE(h.srv.backlog(), qint64(0));
         Client c(h.port());
-        QVERIFY(greeted(c));
+        QVERIFY(c.greeted());
         c.send("GetSequenceLength");
         QCOMPARE(c.take(8), value(1, 3000000.0f));
     }

@@ -3,11 +3,9 @@
 // command line feeds it.
 #include "formats/binary.h"
 #include "remoteutil.h"
-#include "testutil.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
 #include <signal.h>
 
 using namespace remoteutil;
@@ -48,81 +46,58 @@ class TstServe : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
     QTcpServer taken;
-    std::vector<float> i, q;
+    testutil::Rec rec{8000, 7};
     QString file() const { return dir.filePath("in.iqw"); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-        IQDatStr r = testutil::makeRec(8000, 7);
-        QCOMPARE(SaveIQW(r, file()), ST_OK);
-        i.assign(r.I, r.I + r.N);
-        q.assign(r.Q, r.Q + r.N);
-        FreeArr(&r);
+        QCOMPARE(SaveIQW(rec.r, file()), ST_OK);
     }
 
-    void servesTheLoadedFile_data()
-    {
-        QTest::addColumn<QString>("connectTo");
-        QTest::addColumn<int>("signal");
-        QTest::newRow("connect-to 1, SIGTERM") << "1" << int(SIGTERM);
-        QTest::newRow("connect-to 0, SIGINT") << "0" << int(SIGINT);
-    }
     void servesTheLoadedFile()
     {
-        QFETCH(QString, connectTo);
-        QFETCH(int, signal);
-        const quint16 port = freePort();
-        Serve s({"--from", "18", file(), "--port", QString::number(port), "--connect-to", connectTo,
-                 "--clock", "3.84e6"});
-        QCOMPARE(s.firstLine(), QString("listening on 127.0.0.1:%1").arg(port));
-        Client c(port);
-        // As after a successful load: flag set, count and rate of the file.
-        QCOMPARE(c.take(24), value(3, 1.0f) + value(1, 8000.0f) + value(0, 3.84e6f));
-        const QByteArray sym = symbols(i, q);
-        QByteArray want = sym + value(3, 1.0f) + value(0, 3.84e6f) + value(1, 8000.0f);
-        if (connectTo == "1")
-            want += sym;
-        // The length closes the stream: nothing may come between.
-        c.send("GetSymbolGetNewStateGetSequenceLength");
-        want += value(1, 8000.0f);
-        QVERIFY(c.take(want.size()) == want);
-        // Exactly one line on stdout.
-        QCOMPARE(s.stop(signal), 0);
-        QCOMPARE(s.p.readAllStandardOutput(), QByteArray());
+        const testutil::Vf i(rec->I, rec->I + 8000), q(rec->Q, rec->Q + 8000);
+        for (auto [connectTo, signal] : {std::pair{1, SIGTERM}, std::pair{0, SIGINT}}) {
+            const quint16 port = freePort();
+            Serve s({"--from", "18", file(), "--port", QString::number(port), "--connect-to", QString::number(connectTo),
+                     "--clock", "3.84e6"});
+            QCOMPARE(s.firstLine(), QString("listening on 127.0.0.1:%1").arg(port));
+            Client c(port);
+            // As after a successful load: flag set, count and rate of the file.
+            QCOMPARE(c.take(24), value(3, 1.0f) + value(1, 8000.0f) + value(0, 3.84e6f));
+            const QByteArray sym = symbols(i, q);
+            QByteArray want = sym + value(3, 1.0f) + value(0, 3.84e6f) + value(1, 8000.0f) + (connectTo ? sym : "");
+            // The length closes the stream: nothing may come between.
+            c.send("GetSymbolGetNewStateGetSequenceLength");
+            want += value(1, 8000.0f);
+            QVERIFY(c.take(want.size()) == want);
+            // Exactly one line on stdout.
+            QCOMPARE(s.stop(signal), 0);
+            QCOMPARE(s.p.readAllStandardOutput(), QByteArray());
+        }
     }
 
-    void failures_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-        const QString port = QString::number(taken.serverPort());
-        QTest::newRow("port taken") << QStringList{"--from", "18", file(), "--port", port} << 1
-                                    << "cannot listen on 127.0.0.1:" + port;
-        QTest::newRow("missing file") << QStringList{"--from", "18", dir.filePath("missing.iqw"), "--port", "0"}
-                                      << 1 << "File Load Error.";
-        const QString range = "--port takes a whole number from 0 to 65535";
-        QTest::newRow("port too large") << QStringList{"--from", "18", "x.iqw", "--port", "65536"} << 2 << range;
-        QTest::newRow("port not a number") << QStringList{"--from", "18", "x.iqw", "--port", "abc"} << 2 << range;
-        QTest::newRow("connect-to 2") << QStringList{"--from", "18", "x.iqw", "--connect-to", "2"} << 2
-                                      << "--connect-to takes 0 or 1";
-        QTest::newRow("no file") << QStringList{"--from", "18"} << 2 << "--from needs a TYPE and a file";
-        QTest::newRow("foreign option") << QStringList{"--from", "18", "x.iqw", "--json"} << 2
-                                        << "unknown option --json";
-    }
     void failures()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, code);
-        QFETCH(QString, message);
-        Serve s(args);
-        QVERIFY(s.p.waitForFinished(30000));
-        QCOMPARE(s.p.exitCode(), code);
-        QCOMPARE(s.p.readAllStandardOutput(), QByteArray());
-        const QString err = QString::fromLocal8Bit(s.p.readAllStandardError());
-        QVERIFY2(err.contains(message), qPrintable(err));
+        const QString port = QString::number(taken.serverPort()), range = "--port takes a whole number from 0 to 65535";
+        const struct { QStringList args; int code; QString message; } rows[] = {
+            {{"--from", "18", file(), "--port", port}, 1, "cannot listen on 127.0.0.1:" + port},
+            {{"--from", "18", dir.filePath("missing.iqw"), "--port", "0"}, 1, "File Load Error."},
+            {{"--from", "18", "x.iqw", "--port", "65536"}, 2, range},
+            {{"--from", "18", "x.iqw", "--port", "abc"}, 2, range},
+            {{"--from", "18", "x.iqw", "--connect-to", "2"}, 2, "--connect-to takes 0 or 1"},
+            {{"--from", "18"}, 2, "--from needs a TYPE and a file"},
+            {{"--from", "18", "x.iqw", "--json"}, 2, "unknown option --json"},
+        };
+        for (const auto& row : rows) {
+            Serve s(row.args);
+            QVERIFY(s.p.waitForFinished(30000));
+            const QString err = QString::fromLocal8Bit(s.p.readAllStandardError());
+            QVERIFY2(s.p.exitCode() == row.code && err.contains(row.message), qPrintable(err));
+            QCOMPARE(s.p.readAllStandardOutput(), QByteArray());
+        }
     }
 };
 
