@@ -80,7 +80,19 @@ public:
     }
     // The three replies every connection starts with.
     bool greeted() { return take(24).size() == 24; }
+    // Sends a request and takes as many bytes as the wanted reply has.
+    bool asks(const QByteArray& request, const QByteArray& want, int ms = 20000)
+    {
+        send(request);
+        return take(want.size(), ms) == want;
+    }
     QTcpSocket sock;
+};
+
+// A client past its greeting.
+struct Greeted : Client {
+    bool ok;
+    explicit Greeted(quint16 port, qint64 readBuffer = 0) : Client(port, readBuffer), ok(greeted()) {}
 };
 
 // A port nobody listens on right now, chosen by the system.

@@ -6,13 +6,9 @@
 #include "formats/iqdata.h"
 #include "formats/save.h"
 
-#include <QByteArray>
 #include <QFile>
-#include <QString>
 #include <QtTest>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -20,20 +16,36 @@ namespace testutil {
 
 using Vf = std::vector<float>;
 
-// A record holding n samples that are all distinct and exactly representable.
-inline IQDatStr makeRec(uint64_t n, uint32_t seed = 1)
-{
+// Owns a record's arrays, so a failed check in mid-test leaks nothing. Made
+// from n distinct, exactly representable samples in [-1, 1], or from given
+// samples.
+struct Rec {
     IQDatStr r;
-    MakeIQArr(&r, n);
-    r.N = n;
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
-    for (uint64_t i = 0; i < n; ++i) {
-        r.I[i] = d(gen);
-        r.Q[i] = d(gen);
+    Rec() = default;
+    explicit Rec(uint64_t n, uint32_t seed = 1)
+    {
+        MakeIQArr(&r, n);
+        r.N = n;
+        std::mt19937 gen(seed);
+        std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+        for (uint64_t i = 0; i < n; ++i) {
+            r.I[i] = d(gen);
+            r.Q[i] = d(gen);
+        }
     }
-    return r;
-}
+    Rec(const Vf& i, const Vf& q, double clock = 1e8)
+    {
+        MakeIQArr(&r, i.size());
+        r.N = i.size();
+        std::copy(i.begin(), i.end(), r.I);
+        std::copy(q.begin(), q.end(), r.Q);
+        r.Clock = clock;
+    }
+    Rec(const Rec&) = delete;
+    Rec& operator=(const Rec&) = delete;
+    ~Rec() { FreeArr(&r); }
+    IQDatStr* operator->() { return &r; }
+};
 
 inline bool writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -56,25 +68,6 @@ inline int32_t load(IQDatStr* r, int typ, const QString& fi, const QString& fq =
     return LoadDatFile(r);
 }
 
-// Owns a record's arrays, so a failed check in mid-test leaks nothing.
-struct Rec {
-    IQDatStr r;
-    Rec() = default;
-    explicit Rec(uint64_t n, uint32_t seed = 1) : r(makeRec(n, seed)) {}
-    Rec(const Vf& i, const Vf& q, double clock = 1e8)
-    {
-        MakeIQArr(&r, i.size());
-        r.N = i.size();
-        std::copy(i.begin(), i.end(), r.I);
-        std::copy(q.begin(), q.end(), r.Q);
-        r.Clock = clock;
-    }
-    Rec(const Rec&) = delete;
-    Rec& operator=(const Rec&) = delete;
-    ~Rec() { FreeArr(&r); }
-    IQDatStr* operator->() { return &r; }
-};
-
 // True when r holds exactly these samples, bit for bit (-0 and NaN count).
 inline bool holds(const IQDatStr& r, const Vf& i, const Vf& q)
 {
@@ -94,22 +87,23 @@ inline int TypeIndex(const TypStr* list, int count, const char* name)
     return -1;
 }
 
-// Appends dat to the files of save-list row typ through the save dispatcher.
-inline int32_t appendTo(IQDatStr* dat, int typ, const QString& fi, const QString& fq, int guard)
+// Saves or appends dat to the files of save-list row typ through the save
+// dispatcher.
+inline int32_t saveTo(IQDatStr* dat, int typ, const QString& fi, const QString& fq, bool append = false, int guard = 0)
 {
     IQDatStr dst, sav;
     sav.Typ = typ;
     sav.FileI = dst.FileI = fi;
     sav.FileQ = dst.FileQ = fq;
     bool result = false;
-    const int32_t st = SaveDatFile(dat, &dst, &sav, AnaStr(), true, guard, &result);
+    const int32_t st = SaveDatFile(dat, &dst, &sav, AnaStr(), append, guard, &result);
     FreeArr(&dst);
     FreeArr(&sav);
     return st;
 }
 
-// Fields of a file: little-endian integers of the given width, doubles,
-// and the reversed (big-endian) form of either.
+// Fields of a file: little-endian integers of the given width, doubles, the
+// reversed (big-endian) form of either, and 16-bit values read back.
 inline QByteArray le(uint64_t v, int bytes = 4)
 {
     QByteArray b;
@@ -118,19 +112,9 @@ inline QByteArray le(uint64_t v, int bytes = 4)
     return b;
 }
 inline QByteArray f64(double v) { return le(io::bits64(v), 8); }
-inline QByteArray be(QByteArray b)
-{
-    std::reverse(b.begin(), b.end());
-    return b;
-}
-inline int16_t s16(const QByteArray& b, qint64 off)
-{
-    return int16_t(uint8_t(b[int(off)]) | uint8_t(b[int(off + 1)]) << 8);
-}
-inline uint32_t u32(const QByteArray& b, qint64 off)
-{
-    return uint16_t(s16(b, off)) | uint32_t(uint16_t(s16(b, off + 2))) << 16;
-}
+inline QByteArray be(QByteArray b) { return std::reverse(b.begin(), b.end()), b; }
+inline int16_t s16(const QByteArray& b, qint64 off) { return int16_t(uint8_t(b[int(off)]) | uint8_t(b[int(off + 1)]) << 8); }
+inline uint32_t u32(const QByteArray& b, qint64 off) { return uint16_t(s16(b, off)) | uint32_t(uint16_t(s16(b, off + 2))) << 16; }
 
 // Interleaved 16-bit pairs.
 inline QByteArray pairs(const std::vector<int16_t>& i, const std::vector<int16_t>& q)
@@ -149,9 +133,8 @@ inline QByteArray pairs(const std::vector<int16_t>& i, const std::vector<int16_t
 inline QByteArray wav(int channels, int bits, uint32_t rate, const QByteArray& data,
                       const QByteArray& extraChunks = QByteArray(), int fmtSize = 16)
 {
-    QByteArray fmt = le(1, 2) + le(channels, 2) + le(rate) + le(rate * uint32_t(channels * bits / 8))
-                     + le(channels * bits / 8, 2) + le(bits, 2);
-    fmt.append(QByteArray(fmtSize - fmt.size(), '\0'));
+    const QByteArray fmt = (le(1, 2) + le(channels, 2) + le(rate) + le(rate * uint32_t(channels * bits / 8))
+                            + le(channels * bits / 8, 2) + le(bits, 2)).leftJustified(fmtSize, '\0');
     const QByteArray body = "WAVEfmt " + le(fmt.size()) + fmt + extraChunks + "data" + le(data.size()) + data;
     return "RIFF" + le(body.size()) + body;
 }

@@ -92,6 +92,9 @@ private slots:
             {{"info", "--from", "18", "a", "--clock", "fast"}, "number"},
             {{"convert", "--from", "18", "a"}, "--to"},
             {{"trace", "--device", "0"}, "not available yet"},
+            {{"copy", "--from", "wv", "a", "--to", "WAV mixed"}, "--to needs a TYPE and one file"},
+            {{"copy", "--from", "wv", "a"}, "--to needs a TYPE and one file"},
+            {{"copy", "--from", "wv", "a", "--to", "wv", "b", "--append"}, "unknown option --append"},
         };
         for (const auto& row : rows) {
             const Run r = cli(row.args);

@@ -1,17 +1,10 @@
 // The transform, the polar conversion and the time windows; the "IQ Graph"
-// dialog, built and inspected without running it, and the window's graph
-// buttons.
-#include "app/mainwindow.h"
+// dialog, built and inspected without running it (tst_window opens it from
+// the window's buttons).
 #include "graph/fftgraph.h"
 #include "graph/spectral.h"
 #include "guitest.h"
 
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QDoubleSpinBox>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -54,16 +47,18 @@ std::function<cd(uint64_t)> noise(unsigned seed)
 
 QwtPlot* plot(FftGraph& g, const char* name) { return g.findChild<QwtPlot*>(name); }
 
-QwtPlotCurve* curveOf(QwtPlot* p)
+// The first plot item of a kind, or null.
+template <class T>
+T* firstOf(QwtPlot* p, int rtti)
 {
-    const QwtPlotItemList items = p->itemList(QwtPlotItem::Rtti_PlotCurve);
-    return items.isEmpty() ? nullptr : static_cast<QwtPlotCurve*>(items.first());
+    const QwtPlotItemList items = p->itemList(rtti);
+    return items.isEmpty() ? nullptr : static_cast<T*>(items.first());
 }
-
+QwtPlotCurve* curveOf(QwtPlot* p) { return firstOf<QwtPlotCurve>(p, QwtPlotItem::Rtti_PlotCurve); }
 QString noticeOf(QwtPlot* p)
 {
-    const QwtPlotItemList items = p->itemList(QwtPlotItem::Rtti_PlotTextLabel);
-    return items.isEmpty() ? QString() : static_cast<QwtPlotTextLabel*>(items.first())->text().text();
+    auto* label = firstOf<QwtPlotTextLabel>(p, QwtPlotItem::Rtti_PlotTextLabel);
+    return label ? label->text().text() : QString();
 }
 
 // The highest point of the curve.
@@ -76,30 +71,30 @@ QPointF peak(const QwtPlotCurve* c)
     return c->sample(best);
 }
 
-// The reference transform, 1/sqrt(n) * sum x[i] e^(+j 2 pi k i / n), bin by
-// bin from a table of e^(+j 2 pi t / n) with one sine and cosine per entry;
-// k*i is reduced modulo n (a power of two) so every angle is exact.
-struct Direct {
-    unsigned n;
-    std::vector<double> c, s;
-    explicit Direct(unsigned len) : n(len), c(len), s(len)
+// The dialog built on a record, the plot its mode shows and that plot's curve.
+struct View {
+    AnaStr s;
+    FftGraph g;
+    QwtPlot* p;
+    QwtPlotCurve* c;
+    explicit View(IQDatStr* r, const AnaStr& set = AnaStr())
+        : s(set), g(r, &s), p(plot(g, r->GrfMode == 1 ? "plt2" : "plt")), c(curveOf(p)) {}
+    double bound(int axis, bool upper) const
     {
-        for (unsigned t = 0; t < n; ++t) {
-            c[t] = std::cos(2 * pi * t / n);
-            s[t] = std::sin(2 * pi * t / n);
-        }
-    }
-    cd bin(const QVector<double>& re, const QVector<double>& im, unsigned k) const
-    {
-        double sr = 0, si = 0;
-        // t = k*i mod n, stepped rather than multiplied.
-        for (unsigned i = 0, t = 0; i < n; ++i, t = (t + k) & (n - 1)) {
-            sr += re[int(i)] * c[t] - im[int(i)] * s[t];
-            si += re[int(i)] * s[t] + im[int(i)] * c[t];
-        }
-        return cd(sr, si) / std::sqrt(double(n));
+        return upper ? p->axisScaleDiv(axis).upperBound() : p->axisScaleDiv(axis).lowerBound();
     }
 };
+
+// The reference transform, 1/sqrt(n) * sum x[i] e^(+j 2 pi k i / n), of one
+// bin; k*i is reduced modulo n (a power of two) so every angle is exact.
+cd directBin(const QVector<double>& re, const QVector<double>& im, unsigned k)
+{
+    const unsigned n = unsigned(re.size());
+    cd sum = 0;
+    for (unsigned i = 0; i < n; ++i)
+        sum += cd(re[int(i)], im[int(i)]) * std::polar(1.0, 2 * pi * double((uint64_t(k) * i) % n) / n);
+    return sum / std::sqrt(double(n));
+}
 
 } // namespace
 
@@ -118,27 +113,6 @@ private slots:
         }
     }
 
-    // e^(+j 2 pi f i / n) lands in bin n - f with magnitude sqrt(n), every
-    // other bin empty; sizes on both sides of the hand-over from the wide to
-    // the blocked stages.
-    void exponentialLandsInBinNMinusF()
-    {
-        for (unsigned n : {2u, 4u, 8u, 1024u, 2048u, 4096u, 8192u, 16384u, 65536u, 131072u})
-            for (unsigned f : {0u, 1u, n / 2, n - 1, 12345u % n}) {
-                QVector<double> re(static_cast<int>(n)), im(static_cast<int>(n));
-                for (unsigned i = 0; i < n; ++i) {
-                    const double a = 2 * pi * double((uint64_t(f) * i) % n) / n;
-                    re[int(i)] = 0.75 * std::cos(a);
-                    im[int(i)] = 0.75 * std::sin(a);
-                }
-                IQSignal::fft(&re, &im, n);
-                const double rn = std::sqrt(double(n));
-                for (unsigned k = 0; k < n; ++k)
-                    if (std::fabs(std::abs(cd(re[int(k)], im[int(k)])) - (k == (n - f) % n ? 0.75 * rn : 0)) > 1e-10 * rn)
-                        QFAIL(qPrintable(QStringLiteral("n %1 f %2: bin %3 is %4").arg(n).arg(f).arg(k).arg(re[int(k)])));
-            }
-    }
-
     // Every bin of small transforms, and both ends, the middle and random
     // bins of large ones, where the reordering is most likely to go wrong.
     void agreesWithDirectTransform()
@@ -150,12 +124,11 @@ private slots:
             QVector<double> re(src->I, src->I + n), im(src->Q, src->Q + n);
             const QVector<double> r0 = re, i0 = im;
             IQSignal::fft(&re, &im, n);
-            const Direct ref(n);
             std::mt19937 gen(3);
             double err = 0, big = 0;
             for (unsigned c = 0; c < checked; ++c) {
                 const unsigned k = checked == n ? c : c == 0 ? 0 : c == 1 ? n - 1 : c == 2 ? n / 2 : gen() % n;
-                const cd want = ref.bin(r0, i0, k);
+                const cd want = directBin(r0, i0, k);
                 err = std::max(err, std::abs(cd(re[int(k)], im[int(k)]) - want));
                 big = std::max(big, std::abs(want));
             }
@@ -163,36 +136,31 @@ private slots:
         }
     }
 
+    // The angle keeps its quadrant, 0+0j has phase 0 rather than NaN, -180 is
+    // given as 180; the arrays stop at n and at the vectors' end, and take
+    // one output only.
     void polar()
     {
-        // The angle keeps its quadrant, 0+0j has phase 0 rather than NaN, and
-        // -180 is given as 180.
-        struct Row { double re, im, mag, deg; };
-        const Row rows[] = {
-            {0, 1, 1, 90}, {-1, 0, 1, 180}, {1, 0, 1, 0}, {0, -2, 2, -90}, {1, 1, std::sqrt(2.0), 45},
-            {-1, -1, std::sqrt(2.0), -135}, {-3, 4, 5, 180 - std::atan(4.0 / 3) * 180 / pi}, {0, 0, 0, 0},
-            {-0.0, -0.0, 0, 0}, {-2, -0.0, 2, 180},
-        };
+        const double rows[][4] = {{0, 1, 1, 90}, {-1, 0, 1, 180}, {1, 0, 1, 0}, {0, -2, 2, -90}, {1, 1, std::sqrt(2.0), 45},
+                                  {-1, -1, std::sqrt(2.0), -135}, {-3, 4, 5, 180 - std::atan(4.0 / 3) * 180 / pi}, {0, 0, 0, 0},
+                                  {-0.0, -0.0, 0, 0}, {-2, -0.0, 2, 180}};
         const int n = int(std::size(rows));
         QVector<double> re, im;
-        for (const Row& r : rows) {
-            double m = -1, p = -1;
-            ToPolarSgl(r.re, r.im, &m, &p);
-            QVERIFY2(std::fabs(m - r.mag) < 1e-12 && std::fabs(p - r.deg) < 1e-9, qPrintable(QString::number(p)));
-            re << r.re;
-            im << r.im;
+        std::vector<double> mag(n + 1, -7), ph(n + 1, -7), ph2(n + 1, -7);
+        for (auto [r, i, m, deg] : rows) {
+            double gm = -1, gp = -1;
+            ToPolarSgl(r, i, &gm, &gp);
+            QVERIFY2(std::fabs(gm - m) < 1e-12 && std::fabs(gp - deg) < 1e-9, qPrintable(QString::number(gp)));
+            re << r;
+            im << i;
         }
-        std::vector<double> mag(n + 1, -7), ph(n + 1, -7);
         ToPolarArr(re, im, 0, mag.data(), ph.data());
         QCOMPARE(mag[0], -7.0);
         ToPolarArr(re, im, n, mag.data(), ph.data());
+        ToPolarArr(re, im, n + 100, nullptr, ph2.data());
         for (int k = 0; k < n; ++k)
-            QVERIFY(std::fabs(mag[k] - rows[k].mag) < 1e-12 && std::fabs(ph[k] - rows[k].deg) < 1e-9);
-        QCOMPARE(mag[n], -7.0);   // nothing written past n
-        // A count beyond the vectors stops at their end; one output may be left out.
-        std::fill(ph.begin(), ph.end(), -7);
-        ToPolarArr(re, im, n + 100, nullptr, ph.data());
-        QVERIFY(ph[n] == -7.0 && ph[1] == 180.0);
+            QVERIFY(std::fabs(mag[k] - rows[k][2]) < 1e-12 && std::fabs(ph[k] - rows[k][3]) < 1e-9 && ph2[k] == ph[k]);
+        QVERIFY(mag[n] == -7.0 && ph2[n] == -7.0);
     }
 
     void windows()
@@ -248,74 +216,51 @@ private slots:
                 }
     }
 
-    void okCloses()
-    {
-        Sig r(64, 1e6, noise(1));
-        AnaStr s;
-        FftGraph g(&r.r, &s);
-        QCOMPARE(g.windowTitle(), QString("IQ Graph"));
-        // Pressed here without a modal loop.
-        g.show();
-        g.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-        QVERIFY(g.result() == QDialog::Accepted && !g.isVisible());
-    }
-
+    // The shown plot and its titles; the other plot hidden and empty.
     void titlesByMode()
     {
-        const struct { int mode; const char* plot; const char* titles; } rows[] = {
-            {0, "plt", "Spectrum|Frequency/MHz|Level/dB"}, {1, "plt2", "I vs. Q|I|Q"},
-            {2, "plt", "Phase|Frequency/MHz|Phase/rad"}, {7, "plt", "Spectrum|Frequency/MHz|Level/dB"}};
-        for (const auto& row : rows) {
-            Sig r(100, 1e6, noise(2), row.mode);
-            AnaStr s;
-            FftGraph g(&r.r, &s);
-            QwtPlot* shown = plot(g, row.plot);
-            QwtPlot* other = plot(g, row.mode == 1 ? "plt" : "plt2");
-            QVERIFY(!shown->isHidden() && other->isHidden() && curveOf(shown) && !curveOf(other));
-            QCOMPARE(shown->title().text() + "|" + shown->axisTitle(QwtPlot::xBottom).text() + "|"
-                         + shown->axisTitle(QwtPlot::yLeft).text(), QString(row.titles));
-            QVERIFY(noticeOf(shown).isEmpty());
+        const std::pair<int, const char*> rows[] = {{0, "Spectrum|Frequency/MHz|Level/dB"}, {1, "I vs. Q|I|Q"},
+                                                    {2, "Phase|Frequency/MHz|Phase/rad"}, {7, "Spectrum|Frequency/MHz|Level/dB"}};
+        for (auto [mode, titles] : rows) {
+            Sig r(100, 1e6, noise(2), mode);
+            View v(&r.r);
+            QwtPlot* other = plot(v.g, mode == 1 ? "plt" : "plt2");
+            QVERIFY(!v.p->isHidden() && other->isHidden() && v.c && !curveOf(other) && noticeOf(v.p).isEmpty());
+            QCOMPARE(v.p->title().text() + "|" + v.p->axisTitle(QwtPlot::xBottom).text() + "|" + v.p->axisTitle(QwtPlot::yLeft).text(),
+                     QString(titles));
         }
     }
 
     // The largest power of two of the samples, over the band: bin i at
-    // (i - N/2 + 1) * fs/N, zero at N/2 - 1, +fs/2 last.
+    // (i - N/2 + 1) * fs/N, zero at N/2 - 1, +fs/2 last; the strongest bin
+    // at 0 dB, none below the floor.
     void binCountAndFrequencies()
     {
-        const int rows[][2] = {{1, 1}, {2, 2}, {3, 2}, {1000, 512}, {1023, 512},
-                               {1024, 1024}, {1025, 1024}, {8191, 4096}, {8192, 8192}};
+        const int rows[][2] = {{1, 1}, {2, 2}, {3, 2}, {1000, 512}, {1023, 512}, {1024, 1024}, {1025, 1024}, {8191, 4096}, {8192, 8192}};
         for (int mode : {0, 2})
             for (auto [n, bins] : rows) {
-                const double fs = 3e6;
-                Sig r(uint64_t(n), fs, noise(uint32_t(n)), mode);
-                AnaStr s;
-                FftGraph g(&r.r, &s);
-                QwtPlot* plt = plot(g, "plt");
-                QwtPlotCurve* c = curveOf(plt);
-                QCOMPARE(int(c->dataSize()), bins);
-                QVERIFY(plt->axisScaleDiv(QwtPlot::xBottom).lowerBound() == -1.5
-                        && plt->axisScaleDiv(QwtPlot::xBottom).upperBound() == 1.5);
+                Sig r(uint64_t(n), 3e6, noise(uint32_t(n)), mode);
+                View v(&r.r);
+                QCOMPARE(int(v.c->dataSize()), bins);
+                QVERIFY(v.bound(QwtPlot::xBottom, false) == -1.5 && v.bound(QwtPlot::xBottom, true) == 1.5);
                 for (int i = 0; i < bins; ++i) {
-                    const QPointF p = c->sample(size_t(i));
-                    QVERIFY(std::fabs(p.x() - (bins == 1 ? 0 : (i - bins / 2 + 1) * fs / bins / 1e6)) < 1e-12);
+                    const QPointF p = v.c->sample(size_t(i));
+                    QVERIFY(std::fabs(p.x() - (bins == 1 ? 0 : (i - bins / 2 + 1) * 3.0 / bins)) < 1e-12);
                     QVERIFY(mode == 0 ? p.y() <= 0 && p.y() >= FftGraph::FloorDb : std::fabs(p.y()) <= pi + 1e-12);
                 }
-                QVERIFY(mode != 0 || peak(c).y() == 0.0);
+                QVERIFY(mode != 0 || peak(v.c).y() == 0.0);
             }
     }
 
+    // Only the first 2^20 samples count: they hold a weak tone, what follows
+    // a strong one at another frequency, which must not show.
     void longRecordShowsItsFirst2p20()
     {
-        // The first 2^20 samples hold a weak tone; what follows a strong one
-        // at another frequency, which must not show.
         const double fs = 1 << 20;
         auto first = tone(1000, fs, 0.01), tail = tone(-5000, fs, 100);
         Sig r(FftGraph::MaxPoints + 4097, fs, [&](uint64_t k) { return k < FftGraph::MaxPoints ? first(k) : tail(k); });
-        AnaStr s;
-        FftGraph g(&r.r, &s);
-        QwtPlotCurve* c = curveOf(plot(g, "plt"));
-        QCOMPARE(c->dataSize(), size_t(FftGraph::MaxPoints));
-        QVERIFY(std::fabs(peak(c).x() - 1000 / 1e6) < 1e-12);
+        View v(&r.r);
+        QVERIFY(v.c->dataSize() == FftGraph::MaxPoints && std::fabs(peak(v.c).x() - 1000 / 1e6) < 1e-12);
     }
 
     // On a bin, between bins, near both band edges, both signs.
@@ -326,14 +271,11 @@ private slots:
             rows << std::tuple{1024, 1.024e6, f} << std::tuple{1024, 1.024e6, -f};
         for (auto [n, fs, f] : rows) {
             Sig r(uint64_t(n), fs, tone(f, fs, 0.5));
-            AnaStr s;
-            FftGraph g(&r.r, &s);
-            QwtPlotCurve* c = curveOf(plot(g, "plt"));
-            const double bin = fs / double(c->dataSize()) / 1e6;
-            const QPointF top = peak(c);
-            QVERIFY2(std::fabs(top.x() - f / 1e6) <= bin, qPrintable(QStringLiteral("%1 for %2").arg(top.x()).arg(f)));
+            View v(&r.r);
+            const double bin = fs / double(v.c->dataSize()) / 1e6;
+            const QPointF top = peak(v.c);
+            QVERIFY2(std::fabs(top.x() - f / 1e6) <= bin && top.y() == 0.0, qPrintable(QStringLiteral("%1 for %2").arg(top.x()).arg(f)));
             QVERIFY(std::fabs(f / 1e6) < bin || (f > 0) == (top.x() > 0));
-            QCOMPARE(top.y(), 0.0);
         }
     }
 
@@ -343,13 +285,10 @@ private slots:
         const double fs = 1e6, f = 37 * fs / 256;
         for (double phase : {0.0, 0.3, 1.2, 2.5, -2.0, -0.1, 3.0}) {
             Sig r(256, fs, tone(f, fs, 1, phase), 2);
-            AnaStr s;
-            FftGraph g(&r.r, &s);
-            QwtPlotCurve* c = curveOf(plot(g, "plt"));
-            QCOMPARE(c->dataSize(), size_t(256));
-            const size_t at = 37 + 256 / 2 - 1;
-            QVERIFY(std::fabs(c->sample(at).x() - f / 1e6) < 1e-9);
-            QVERIFY2(std::fabs(c->sample(at).y() - phase) < 1e-5, qPrintable(QString::number(c->sample(at).y())));
+            View v(&r.r);
+            const QPointF at = v.c->sample(37 + 256 / 2 - 1);
+            QVERIFY2(v.c->dataSize() == 256 && std::fabs(at.x() - f / 1e6) < 1e-9 && std::fabs(at.y() - phase) < 1e-5,
+                     qPrintable(QString::number(at.y())));
         }
     }
 
@@ -364,15 +303,11 @@ private slots:
                 Sig r(uint64_t(n), 1e6, [](uint64_t) { return cd(0, 0); }, mode);
                 if (n)
                     r->Q[n / 2] = value;
-                AnaStr s;
-                FftGraph g(&r.r, &s);
-                QwtPlot* p = plot(g, mode == 1 ? "plt2" : "plt");
+                View v(&r.r);
                 const bool zeroIq = mode == 1 && n > 0 && value == 0;
-                QCOMPARE(int(curveOf(p)->dataSize()), zeroIq ? n : 0);
-                QVERIFY(zeroIq || !noticeOf(p).isEmpty());
+                QVERIFY(int(v.c->dataSize()) == (zeroIq ? n : 0) && (zeroIq || !noticeOf(v.p).isEmpty()));
                 for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft})
-                    QVERIFY(std::isfinite(p->axisScaleDiv(axis).lowerBound())
-                            && std::isfinite(p->axisScaleDiv(axis).upperBound()));
+                    QVERIFY(std::isfinite(v.bound(axis, false)) && std::isfinite(v.bound(axis, true)));
             }
     }
 
@@ -385,15 +320,11 @@ private slots:
             Sig r(1000, 1e6, [&](uint64_t k) { return cd(maxI * 0.9 * std::cos(k / 40.0), maxQ * 0.9 * std::sin(k / 40.0)); }, 1);
             r->I[17] = float(sign * maxI);
             r->Q[503] = float(sign * maxQ);
-            AnaStr s;
-            FftGraph g(&r.r, &s);
-            QwtPlot* p = plot(g, "plt2");
+            View v(&r.r);
             const double m = std::max(maxI, maxQ);
             for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft})
-                QVERIFY(p->axisScaleDiv(axis).lowerBound() == -m && p->axisScaleDiv(axis).upperBound() == m);
-            QwtPlotCurve* c = curveOf(p);
-            QCOMPARE(int(c->dataSize()), 1000);
-            QVERIFY(c->sample(17).x() == double(r->I[17]) && c->sample(503).y() == double(r->Q[503]));
+                QVERIFY(v.bound(axis, false) == -m && v.bound(axis, true) == m);
+            QVERIFY(v.c->dataSize() == 1000 && v.c->sample(17).x() == double(r->I[17]) && v.c->sample(503).y() == double(r->Q[503]));
         }
     }
 
@@ -411,15 +342,11 @@ private slots:
                 AnaStr s;
                 s.Count = uint64_t(row.count);
                 s.SRate = 2e6;
-                FftGraph g(&r.r, &s);
-                QwtPlot* p = plot(g, mode == 1 ? "plt2" : "plt");
-                QwtPlotCurve* c = curveOf(p);
+                View v(&r.r, s);
                 const int points = mode ? row.pointsIq : row.points;
-                QCOMPARE(int(c->dataSize()), points);
-                if (mode == 0) {
-                    QCOMPARE(p->axisScaleDiv(QwtPlot::xBottom).upperBound(), row.half);
-                    QVERIFY(!points || std::fabs(peak(c).x() - 0.25 * row.half) <= 2 * row.half / points);
-                }
+                QCOMPARE(int(v.c->dataSize()), points);
+                QVERIFY(mode || (v.bound(QwtPlot::xBottom, true) == row.half
+                                 && (!points || std::fabs(peak(v.c).x() - 0.25 * row.half) <= 2 * row.half / points)));
             }
     }
 
@@ -428,54 +355,9 @@ private slots:
         for (int mode : {0, 1, 2}) {
             Sig r(1000, 1e6, noise(9), mode);
             const std::vector<float> i(r->I, r->I + 1000), q(r->Q, r->Q + 1000);
-            AnaStr s;
-            { FftGraph g(&r.r, &s); }
+            { View v(&r.r); }
             QVERIFY(testutil::holds(r.r, i, q) && r->GrfMode == mode);
         }
-    }
-
-    void windowButtonsOpenTheirView()
-    {
-        QTemporaryDir home, work;
-        UseSettingsHome(home.path());
-        FakePrompts ask;
-        SetPrompts(&ask);
-        // 1000 samples of a +0.25 MHz tone at 2 MHz as interleaved float32.
-        QByteArray b;
-        auto t = tone(0.25e6, 2e6, 0.5);
-        for (uint64_t k = 0; k < 1000; ++k)
-            b += testutil::le(io::bits32(float(t(k).real()))) + testutil::le(io::bits32(float(t(k).imag())));
-        QVERIFY(testutil::writeFile(work.filePath("tone.iqw"), b));
-        MainWindow w;
-        auto* type = w.findChild<QComboBox*>("Load_Typ");
-        type->setCurrentIndex(type->findText("IQW mixed, iqiqiq", Qt::MatchStartsWith));
-        ask.answers << work.filePath("tone.iqw");
-        w.findChild<QPushButton*>("Load_I")->click();
-        w.findChild<QDoubleSpinBox*>("Load_SRat")->setValue(2e6);
-        w.findChild<QPushButton*>("Load_Lod")->click();
-        QVERIFY(ask.boxes.isEmpty());
-        const struct { const char* button; const char* plot; const char* title; int points; } rows[] = {
-            {"Spec", "plt", "Spectrum", 512}, {"IvsQ", "plt2", "I vs. Q", 1000}, {"GDel", "plt", "Phase", 512}};
-        for (const auto& r : rows) {
-            // Inspected and closed from inside the dialog's own loop, so the
-            // modal run ends as soon as it has started.
-            QString seen;
-            QTimer::singleShot(0, [&] {
-                if (auto* g = qobject_cast<FftGraph*>(QApplication::activeModalWidget())) {
-                    QwtPlot* p = plot(*g, r.plot);
-                    seen = QStringLiteral("%1 %2").arg(p->title().text()).arg(curveOf(p)->dataSize());
-                    // +fs/2 in MHz, from the rate given at load.
-                    if (p->objectName() == "plt")
-                        seen += QStringLiteral(" %1").arg(p->axisScaleDiv(QwtPlot::xBottom).upperBound());
-                    g->accept();
-                }
-            });
-            w.findChild<QPushButton*>(r.button)->click();
-            QCoreApplication::processEvents();
-            QCOMPARE(seen, QStringLiteral("%1 %2").arg(r.title).arg(r.points) + (r.plot == QString("plt") ? " 1" : ""));
-            QVERIFY(!QApplication::activeModalWidget());
-        }
-        SetPrompts(nullptr);
     }
 };
 

@@ -1,18 +1,28 @@
 // The main window driven through its widgets, offscreen: start-up and
-// shutdown with the configuration file, the load, copy and save actions with
-// their enabling rules and messages, the progress dialog's cancel; and the
+// shutdown with the configuration file, the load, copy, save and graph
+// actions with their enabling rules and messages, the progress dialog's
+// cancel; its connection strip and symbol server with a real loopback client
+// (the wire format is tested against the server class); and the
 // configuration file on its own.
 #include "app/inifile.h"
 #include "app/mainwindow.h"
 #include "formats/catalogue.h"
+#include "graph/fftgraph.h"
 #include "guitest.h"
 #include "remote/windowremote.h"
+#include "remoteutil.h"
 #include "ui_mainwindow.h"
 
 #include <QDesktopServices>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
+
+using namespace remoteutil;
 
 namespace {
 
@@ -36,8 +46,9 @@ struct CancellingProgress : Progress {
 int LoadRow(const char* name) { return TypeIndex(tl, TL_COUNT, name); }
 int SaveRow(const char* name) { return TypeIndex(ts, TS_COUNT, name); }
 const char* const kIqw = "IQW mixed, iqiqiq....iq";
+QByteArray newState(bool set) { return value(3, set ? 1.0f : 0.0f); }
 
-// The configuration as two functions see it.
+// The configuration as the two functions see it.
 struct Panel {
     AnaStr ana;
     IQDatStr load, save;
@@ -77,20 +88,34 @@ class WindowTest : public QObject {
     FakePrompts ask;
     QString iniPath;
     QUrl openedUrl;
+    quint16 port = 0;
 
     QString file(const QString& name) const { return work.filePath(name); }
-    // Picks the type and file (and presses Load IQ).
-    void load(MainWindow* w, int type, const QString& path)
+    void configure(int tcpPort, int connectTo = 1)
+    {
+        QSettings s(iniPath, QSettings::IniFormat);
+        s.setValue("Program/TCP Port", tcpPort);
+        s.setValue("Program/Connect To", connectTo);
+    }
+    // A window serving on a free port.
+    std::unique_ptr<MainWindow> start(int connectTo = 1)
+    {
+        SetWindowServerListens(true);
+        configure(port = freePort(), connectTo);
+        return std::make_unique<MainWindow>();
+    }
+    // Picks the load type (IQW by default) and file, and presses Load IQ.
+    void load(MainWindow* w, const QString& name, int type = LoadRow(kIqw))
     {
         w->ui->Load_Typ->setCurrentIndex(type);
-        ask.answers << path;
+        ask.answers << file(name);
         w->ui->Load_I->click();
         w->ui->Load_Lod->click();
     }
-    void chooseSave(MainWindow* w, int type, const QString& path)
+    void chooseSave(MainWindow* w, int type, const QString& name)
     {
         w->ui->Save_Typ->setCurrentIndex(type);
-        ask.answers << path;
+        ask.answers << file(name);
         w->ui->Save_I->click();
     }
     // A window holding n samples, I = k and Q = -k, loaded from src.iqw.
@@ -98,15 +123,14 @@ class WindowTest : public QObject {
     {
         WriteIqw(file("src.iqw"), n);
         auto w = std::make_unique<MainWindow>();
-        load(w.get(), LoadRow(kIqw), file("src.iqw"));
+        load(w.get(), "src.iqw");
         return w;
     }
     // The data flag as the user sees it: the flag, its box, the graph buttons.
     static QString dataShown(MainWindow* w)
     {
         QString s;
-        for (bool on : {w->dataValid, w->ui->DVal->isChecked(), w->ui->Spec->isEnabled(), w->ui->IvsQ->isEnabled(),
-                        w->ui->GDel->isEnabled()})
+        for (bool on : {w->dataValid, w->ui->DVal->isChecked(), w->ui->Spec->isEnabled(), w->ui->IvsQ->isEnabled(), w->ui->GDel->isEnabled()})
             s += on ? '1' : '0';
         return s;
     }
@@ -120,22 +144,21 @@ private slots:
         QVERIFY(home.isValid() && work.isValid());
         iniPath = UseSettingsHome(home.path());
         SetPrompts(&ask);
-        // These windows never need the symbol server's port.
-        SetWindowServerListens(false);
     }
     void cleanupTestCase() { SetPrompts(nullptr); }
     void init()
     {
         QFile::remove(iniPath);
         ask.clear();
+        // Only the server tests take a port.
+        SetWindowServerListens(false);
     }
     void cleanup() { QCOMPARE(EscFlg, 0); }
 
     void firstStartGivesDefaultsAndWritesFileOnQuit()
     {
         auto w = std::make_unique<MainWindow>();
-        QCOMPARE(w->settingsFolder, home.path() + "/Halvard/OrvexMc");
-        QCOMPARE(w->pos(), QPoint(100, 100));
+        QVERIFY(w->settingsFolder == home.path() + "/Halvard/OrvexMc" && w->pos() == QPoint(100, 100));
         // The defaults shown, nothing loaded or chosen yet.
         const struct { const char* name; const char* property; QVariant want; } rows[] = {
             {"Port", "value", 1000}, {"ConnectTo", "currentIndex", 1}, {"Load_Typ", "currentIndex", 23},
@@ -155,62 +178,68 @@ private slots:
                  (QVariantList{23, 1000, 100, 8192}));
     }
 
+    // Position, tab, rate, types and folders survive; file names are not
+    // settings: nothing is chosen after a restart.
     void settingsSurviveARestart()
     {
         {
             MainWindow w;
             w.move(40, 60);
             w.ui->Load_SRat->setValue(2.5e6);
-            load(&w, LoadRow(kIqw), file("missing.iqw"));
-            chooseSave(&w, 4, file("sub/out.i"));
+            load(&w, "missing.iqw");
+            chooseSave(&w, 4, "sub/out.i");
             w.ui->LodTrcIqr->setCurrentIndex(1);
         }
         MainWindow w;
         QVERIFY(w.pos() == QPoint(40, 60) && w.ui->LodTrcIqr->currentIndex() == 1 && w.ui->Save_Typ->currentIndex() == 4);
         QVERIFY(w.loadRec.SrcTab == 1 && w.loadRec.Typ == LoadRow(kIqw) && w.loadRec.Clock == 2.5e6);
-        QVERIFY(w.loadRec.Folder == work.path() && w.saveRec.Folder == file("sub"));
-        // File names are not settings: nothing is chosen after a restart.
-        QVERIFY(!w.saveIChosen && !w.loadIChosen);
+        QVERIFY(w.loadRec.Folder == work.path() && w.saveRec.Folder == file("sub") && !w.saveIChosen && !w.loadIChosen);
         w.ui->LodTrcIqr->setCurrentIndex(0);
         QCOMPARE(w.ui->Load_Typ->currentIndex(), LoadRow(kIqw));
     }
 
-    // Types out of range are brought back by the panel, not refused; keys
-    // of other writers disappear.
-    void handEditedFileIsReadAndRewritten()
+    // The high-impedance input takes at most 1.78, "IQ Carrier Frequency"
+    // decides the centre frequency, unreadable values read as 0, types out
+    // of range are brought back by the panel; keys of other writers go.
+    void handWrittenFiles()
     {
-        QVERIFY(testutil::writeFile(iniPath, "[Analyzer]\nCenter Frequency=2e9\nIQ Carrier Frequency=1e6\n[Program]\n"
-                                             "TCP Port=4321\nSource File Type=99\nDestination File Type=-3\nMy Own Key=1\n"));
-        {
-            MainWindow w;
-            QVERIFY(w.ana.CFreq == 1e6 && w.ui->Port->value() == 4321);
-            QVERIFY(w.ui->Load_Typ->currentIndex() == 0 && w.ui->Save_Typ->currentIndex() == 0);
+        const QString imp = "[Analyzer]\nImpedance=%1\n[AnaIQ]\nIQ Range=%2\n";
+        const struct { QString ini; double range, rate, cfreq; int port, loadTyp; } rows[] = {
+            {imp.arg("true").arg(2.0), 1.78, 1e8, 1e6, 1000, 23}, {imp.arg("true").arg(1.5), 1.5, 1e8, 1e6, 1000, 23},
+            {imp.arg("false").arg(2.0), 2.0, 1e8, 1e6, 1000, 23}, {"[Program]\nTCP Port=abc\n[Analyzer]\nSample Rate=fast\n", 1.0, 0, 1e6, 0, 23},
+            {"[Analyzer]\nCenter Frequency=2e9\nIQ Carrier Frequency=5e6\n[Program]\nTCP Port=4321\nSource File Type=99\n"
+             "Destination File Type=-3\nMy Own Key=1\n", 1.0, 1e8, 5e6, 4321, 0}};
+        for (const auto& row : rows) {
+            QVERIFY(testutil::writeFile(iniPath, row.ini.toLatin1()));
+            {
+                MainWindow w;
+                QVERIFY2(w.ana.AnaRange == row.range && w.ana.SRate == row.rate && w.ana.CFreq == row.cfreq, qPrintable(row.ini));
+                QVERIFY(w.ui->Port->value() == row.port && w.ui->Load_Typ->currentIndex() == row.loadTyp && w.ui->Save_Typ->currentIndex() == 0);
+            }
+            QSettings s(iniPath, QSettings::IniFormat);
+            QVERIFY(s.value("Analyzer/Center Frequency").toDouble() == row.cfreq && !s.contains("Program/My Own Key"));
         }
-        QSettings s(iniPath, QSettings::IniFormat);
-        QVERIFY(s.value("Analyzer/Center Frequency").toDouble() == 1e6 && !s.contains("Program/My Own Key"));
     }
 
     void loadSucceeds()
     {
-        const QString in = file("ok.iqw");
-        WriteIqw(in, 1000);
+        WriteIqw(file("ok.iqw"), 1000);
         MainWindow w;
         w.ui->Load_Typ->setCurrentIndex(LoadRow(kIqw));
-        ask.answers << in;
+        ask.answers << file("ok.iqw");
         w.ui->Load_I->click();
-        QVERIFY(ask.filters.last() == "IQ File (*.iqw);;All Files (*.*)" && w.ui->Load_Di->text() == in);
+        QVERIFY(ask.filters.last() == "IQ File (*.iqw);;All Files (*.*)" && w.ui->Load_Di->text() == file("ok.iqw"));
         w.ui->Load_SRat->setValue(2e6);
         w.ui->Load_RLev->setValue(-7.5);
         w.newState = false;
         w.ui->Load_Lod->click();
-        QVERIFY(ask.boxes.isEmpty() && w.newState && dataShown(&w) == "11111");
+        QVERIFY(ask.boxes.isEmpty() && w.newState && dataShown(&w) == "11111" && w.ui->Load_Cnt->value() == 1000);
         QVERIFY(w.loadRec.N == 1000 && w.loadRec.I[999] == 999.f && w.loadRec.Q[999] == -999.f);
-        QVERIFY(w.loadRec.Clock == 2e6 && w.loadRec.RefLev == -7.5f && w.ui->Load_Cnt->value() == 1000);
+        QVERIFY(w.loadRec.Clock == 2e6 && w.loadRec.RefLev == -7.5f);
         // A cancelled I dialog empties the name but keeps the shown path, the
-        // data and the folder.
+        // data and the folder; a new load type forgets the files and the data.
         w.ui->Load_I->click();
-        QVERIFY(w.loadRec.FileI.isEmpty() && w.dataValid && w.ui->Load_Di->text() == in && w.loadRec.Folder == work.path());
-        // A new load type forgets the files and the data.
+        QVERIFY(w.loadRec.FileI.isEmpty() && w.dataValid && w.ui->Load_Di->text() == file("ok.iqw") && w.loadRec.Folder == work.path());
         w.ui->Load_Typ->setCurrentIndex(LoadRow(kIqw) + 1);
         QVERIFY(w.ui->Load_Di->text().isEmpty() && w.loadRec.N == 0 && dataShown(&w) == "00000");
     }
@@ -220,37 +249,34 @@ private slots:
     void loadFailures()
     {
         const struct { const char* type; const char* name; const char* box; } rows[] = {
-            {kIqw, "none.iqw", "Error|File Load Error."},
-            {"Wavesmith", "s.ibn", "Warning|The file %1 is scrambled. Load aborted."},
+            {kIqw, "none.iqw", "Error|File Load Error."}, {"Wavesmith", "s.ibn", "Warning|The file %1 is scrambled. Load aborted."},
             {"UInt16", "u.i", "Error|File Load Error."}};   // no reader
         for (const auto& r : rows) {
-            const QString bad = file(r.name);
             if (QString(r.name) != "none.iqw")
-                WriteIqw(bad, 64);
+                WriteIqw(file(r.name), 64);
             auto w = loaded(10);
             QCOMPARE(dataShown(w.get()), QString("11111"));
             ask.clear();
-            load(w.get(), LoadRow(r.type), bad);
-            QCOMPARE(ask.boxes.size(), 1);
-            QCOMPARE(ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text, "warning|" + QString(r.box).replace("%1", bad));
-            QVERIFY(dataShown(w.get()) == "00000" && !w->newState && !w->ui->Save_Sav->isEnabled() && w->ui->Load_Di->text() == bad);
+            load(w.get(), r.name, LoadRow(r.type));
+            QVERIFY(ask.boxes.size() == 1 && dataShown(w.get()) == "00000" && !w->newState && !w->ui->Save_Sav->isEnabled());
+            QCOMPARE(ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text, "warning|" + QString(r.box).replace("%1", file(r.name)));
+            QCOMPARE(w->ui->Load_Di->text(), file(r.name));
         }
     }
 
+    // The next load is not cancelled by what is left of a cancelled one.
     void cancelledLoadShowsNothing()
     {
-        const QString in = file("long.iqw");
-        WriteIqw(in, 600000);
+        WriteIqw(file("long.iqw"), 600000);
         for (bool escape : {false, true}) {
             MainWindow w;
             CancellingProgress cancel(&w.progress, &w, escape);
             SetProgress(&cancel);
-            load(&w, LoadRow(kIqw), in);
+            load(&w, "long.iqw");
             SetProgress(&w.progress);
             QVERIFY(cancel.saw && ask.boxes.isEmpty() && !w.findChild<QProgressDialog*>());
             QVERIFY(!w.dataValid && !w.ui->DVal->isChecked() && w.loadRec.N == 0);
-            // The next load is not cancelled by what is left of this one.
-            load(&w, LoadRow(kIqw), in);
+            load(&w, "long.iqw");
             QVERIFY(w.dataValid && w.loadRec.N == 600000);
         }
     }
@@ -267,42 +293,41 @@ private slots:
             ask.answers << r.chosen;
             (r.save ? w.ui->Save_Typ : w.ui->Load_Typ)->setCurrentIndex(r.save ? SaveRow(r.type) : LoadRow(r.type));
             (r.save ? w.ui->Save_I : w.ui->Load_I)->click();
-            QCOMPARE((r.save ? w.ui->Save_Dq : w.ui->Load_Dq)->text(), QString(r.proposed));
-            QCOMPARE(r.save ? w.saveRec.FileQ : w.loadRec.FileQ, QString(r.proposed));
+            QVERIFY2((r.save ? w.ui->Save_Dq : w.ui->Load_Dq)->text() == r.proposed && (r.save ? w.saveRec : w.loadRec).FileQ == r.proposed, r.chosen);
             QVERIFY(r.save ? w.dstRec.FileQ == r.proposed && w.saveQChosen == (*r.proposed != 0)
                            : ask.filters.last() == "I File (" + tl[w.loadRec.Typ].PatI + ");;All Files (*.*)");
         }
     }
 
+    // Saving from memory stops above 50000000 samples; a new choice of file
+    // does not lift that for data that has not changed.
     void saveLimitAppliesAfterALoadOnly()
     {
         for (uint64_t count : {50000000ull, 50000001ull}) {
             auto w = loaded(16);
-            chooseSave(w.get(), SaveRow(kIqw), file("big.iqw"));
-            // As if the load had delivered that many samples; nothing is saved.
-            w->loadRec.N = count;
+            chooseSave(w.get(), SaveRow(kIqw), "big.iqw");
+            w->loadRec.N = count;   // as if the load had delivered that many
             w->LoadPostAction();
             QCOMPARE(w->ui->Save_Sav->isEnabled(), count == 50000000);
-            chooseSave(w.get(), SaveRow(kIqw), file("big.iqw"));
+            chooseSave(w.get(), SaveRow(kIqw), "big.iqw");
             QVERIFY(w->ui->Save_Sav->isEnabled());
             w->loadRec.N = 16;
         }
     }
 
+    // Old data, the guard (the last 5 new samples), the new data; the data
+    // in memory untouched by either.
     void saveAndAppend()
     {
-        const QString out = file("dst.iqw");
         auto w = loaded(100);
-        chooseSave(w.get(), SaveRow(kIqw), out);
+        chooseSave(w.get(), SaveRow(kIqw), "dst.iqw");
         w->ui->Save_Sav->click();
-        QCOMPARE(QFileInfo(out).size(), qint64(800));
+        QCOMPARE(QFileInfo(file("dst.iqw")).size(), qint64(800));
         w->ui->Save_Grd->setValue(5);
         w->ui->Save_App->click();
-        // Old data, the guard (the last 5 new samples), the new data; the data
-        // in memory untouched by either.
-        const QByteArray b = testutil::readFile(out);
+        const QByteArray b = testutil::readFile(file("dst.iqw"));
         QCOMPARE(b.size(), 8 * 205);
-        const std::pair<int, float> at[] = {{99, 99.f}, {100, 95.f}, {104, 99.f}, {105, 0.f}, {204, 99.f}};
+        const std::pair<int, float> at[] = {{99, 99}, {100, 95}, {104, 99}, {105, 0}, {204, 99}};
         for (auto [k, v] : at)
             QCOMPARE(io::lef32(reinterpret_cast<const uint8_t*>(b.constData()) + 8 * k), v);
         QVERIFY(ask.boxes.isEmpty() && w->loadRec.N == 100 && w->dataValid);
@@ -313,40 +338,37 @@ private slots:
     {
         for (bool append : {false, true}) {
             auto w = loaded(10);
-            chooseSave(w.get(), SaveRow(kIqw), file("no/such/dir/out.iqw"));
+            chooseSave(w.get(), SaveRow(kIqw), "no/such/dir/out.iqw");
             ask.clear();
             (append ? w->ui->Save_App : w->ui->Save_Sav)->click();
-            QCOMPARE(ask.boxes.size(), 1);
+            QVERIFY(ask.boxes.size() == 1 && !ask.boxes[0].info.isEmpty() && w->dataValid);
             QCOMPARE(ask.boxes[0].title + "|" + ask.boxes[0].text, QString(append ? "Error|Memory too low." : "Error|File Save Error."));
-            QVERIFY(!ask.boxes[0].info.isEmpty() && w->dataValid);
         }
     }
 
     // Append needs a complete destination of a type that can be read back;
-    // Copy IQ needs both complete pairs; a new type drops its pair.
+    // Copy IQ needs both complete pairs (a proposed Q name is not chosen); a
+    // new type drops its pair.
     void enablingRules()
     {
         auto w = loaded(10);
         Ui_MainWindow* u = w->ui;
         QVERIFY(!u->Load_Cpy->isEnabled() && !u->Save_App->isEnabled());
-        chooseSave(w.get(), SaveRow("Hex 16-bit signed mixed"), file("h.txt"));
+        chooseSave(w.get(), SaveRow("Hex 16-bit signed mixed"), "h.txt");
         QVERIFY(!u->Save_App->isEnabled() && u->Load_Cpy->isEnabled());
-        chooseSave(w.get(), SaveRow(kIqw), file("a.iqw"));
+        chooseSave(w.get(), SaveRow(kIqw), "a.iqw");
         QVERIFY(u->Save_App->isEnabled());
         u->Save_Typ->setCurrentIndex(SaveRow(kIqw) + 1);
         QVERIFY(!u->Save_App->isEnabled() && !u->Save_Sav->isEnabled() && !u->Load_Cpy->isEnabled());
-        chooseSave(w.get(), SaveRow("SPW ASCII single"), file("a.ascsig"));
+        chooseSave(w.get(), SaveRow("SPW ASCII single"), "a.ascsig");
         QVERIFY(!u->Save_App->isEnabled());
         ask.answers << file("b.ascsig");
         u->Save_Q->click();
         QVERIFY(u->Save_App->isEnabled() && u->Save_Sav->isEnabled() && u->Load_Cpy->isEnabled());
-        // A two-file load type with only its I file is incomplete, even with
-        // a proposed Q name; choosing the Q file completes it.
         u->Load_Typ->setCurrentIndex(LoadRow("MathCAD single"));
-        ask.answers << file("x.i");
+        ask.answers << file("x.i") << file("x.q");
         u->Load_I->click();
         QVERIFY(!u->Load_Cpy->isEnabled());
-        ask.answers << file("x.q");
         u->Load_Q->click();
         QVERIFY(u->Load_Cpy->isEnabled());
     }
@@ -355,29 +377,57 @@ private slots:
     // whether the copy succeeds or is refused.
     void copyLeavesTheDataInMemory()
     {
-        const QString in = file("copy.in"), out = file("copy.out");
         for (bool wav : {true, false}) {
             if (wav)
-                QVERIFY(testutil::writeFile(in, testutil::wav(2, 16, 1000, testutil::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
-                                                                                         {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}))));
+                QVERIFY(testutil::writeFile(file("copy.in"), testutil::wav(2, 16, 1000, testutil::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
+                                                                                                    {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}))));
             else
-                WriteIqw(in, 10);
+                WriteIqw(file("copy.in"), 10);
             const char* type = wav ? "WAV mixed" : kIqw;
             MainWindow w;
-            load(&w, LoadRow(type), in);
-            chooseSave(&w, SaveRow(type), out);
+            load(&w, "copy.in", LoadRow(type));
+            chooseSave(&w, SaveRow(type), "copy.out");
             const float* before = w.loadRec.I;
             w.ui->Load_Cpy->click();
-            QVERIFY(wav ? ask.boxes.isEmpty() && QFileInfo(out).size() == QFileInfo(in).size()
+            QVERIFY(wav ? ask.boxes.isEmpty() && QFileInfo(file("copy.out")).size() == QFileInfo(file("copy.in")).size()
                         : ask.boxes.size() == 1 && ask.boxes[0].text == "File Load Error.");
             QVERIFY(w.loadRec.I == before && w.loadRec.N == 10 && w.loadRec.I[9] == 9 && w.ui->Load_Cnt->value() == 10);
             QVERIFY(w.ui->statusBar->currentMessage().isEmpty() && w.ui->Load_Cpy->isEnabled());
         }
     }
 
+    // Each button opens its view of the loaded samples, at the rate given at
+    // load (+fs/2 in MHz as the top of the frequency axis). Inspected and
+    // closed from inside the dialog's own loop, so the modal run ends as soon
+    // as it has started.
+    void graphButtonsOpenTheirView()
+    {
+        auto w = loaded(1000);
+        w->ui->Load_SRat->setValue(2e6);
+        load(w.get(), "src.iqw");
+        const std::pair<QPushButton*, QString> rows[] = {{w->ui->Spec, "Spectrum 512 1"}, {w->ui->IvsQ, "I vs. Q 1000 999"},
+                                                          {w->ui->GDel, "Phase 512 1"}};
+        for (auto [button, want] : rows) {
+            QString seen;
+            QTimer::singleShot(0, [&] {
+                if (auto* g = qobject_cast<FftGraph*>(QApplication::activeModalWidget())) {
+                    QwtPlot* p = g->findChild<QwtPlot*>(button == w->ui->IvsQ ? "plt2" : "plt");
+                    const QwtPlotItemList curves = p->itemList(QwtPlotItem::Rtti_PlotCurve);
+                    seen = QStringLiteral("%1 %2 %3").arg(p->title().text()).arg(static_cast<QwtPlotCurve*>(curves[0])->dataSize())
+                               .arg(p->axisScaleDiv(QwtPlot::xBottom).upperBound());
+                    g->accept();
+                }
+            });
+            button->click();
+            QCoreApplication::processEvents();
+            QVERIFY(seen == want && !QApplication::activeModalWidget());
+        }
+    }
+
+    // About and the manual; a configuration saved and loaded brings no
+    // samples: what was in memory is gone. A cancelled dialog changes nothing.
     void menus()
     {
-        const QString cfg = file("mine.ini");
         auto w = loaded(10);
         w->ui->actionAbout->trigger();
         QVERIFY(ask.boxes.size() == 1 && ask.boxes[0].kind == "about");
@@ -386,73 +436,152 @@ private slots:
         QDesktopServices::unsetUrlHandler("file");
         QCOMPARE(openedUrl, QUrl::fromLocalFile(QDir::currentPath() + "/Orvex.pdf"));
         w->ui->Save_Typ->setCurrentIndex(4);
-        ask.answers << cfg;
+        ask.answers << file("mine.ini");
         w->ui->actionSave->trigger();
-        QCOMPARE(QSettings(cfg, QSettings::IniFormat).value("Program/Destination File Type").toInt(), 4);
+        QCOMPARE(QSettings(file("mine.ini"), QSettings::IniFormat).value("Program/Destination File Type").toInt(), 4);
         w->ui->Save_Typ->setCurrentIndex(0);
-        ask.answers << cfg;
+        ask.answers << file("mine.ini");
         w->ui->actionLoad->trigger();
-        // A configuration brings no samples: what was in memory is gone. A
-        // cancelled dialog changes nothing.
         QVERIFY(w->ui->Save_Typ->currentIndex() == 4 && !w->dataValid && !w->ui->DVal->isChecked() && !w->loadRec.I);
         w->ui->actionLoad->trigger();
         QCOMPARE(w->ui->Save_Typ->currentIndex(), 4);
     }
 
-    void settingsFolder()
-    {
-        const std::pair<const char*, const char*> rows[] = {
-            {"/home/u/.local/share/OrvexMc", "/home/u/.local/share/Halvard/OrvexMc"},
-            {"/Users/u/Library/Application Support/OrvexMc", "/Users/u/Library/Application Support/Halvard/OrvexMc"},
-            {"C:\\Users\\u\\AppData\\Local\\OrvexMc", "C:/Users/u/AppData/Local/Halvard/OrvexMc"},
-            {"OrvexMc", "Halvard/OrvexMc"}};
-        for (auto [location, folder] : rows)
-            QCOMPARE(SettingsFolder(location), QString(folder));
-    }
-
     // Every key written is read back (a key misspelt on one side would come
-    // back as the default); a missing file resets every value and releases
-    // the samples; the counts are written as 32 bits.
-    void configurationKeys()
+    // back as the default) under the names other versions read; a missing
+    // file resets every value and releases the samples; the counts are
+    // written as 32 bits. The settings folder takes the maker's name.
+    void configurationFile()
     {
         Panel a, b, none, d;
         a.fill();
         MakeIQArr(&none.load, 16);
         MakeIQArr(&none.save, 16);
-        none.read(work.filePath("none.ini"));
+        none.read(file("none.ini"));
         QVERIFY(!none.load.I && !none.load.Q && !none.save.I && !none.save.Q);
         d.load.Typ = 23, d.port = 1000, d.connectTo = 1, d.x = d.y = 100;
         QCOMPARE(none.values(), d.values());
         for (int k = 0; k < d.values().size(); ++k)
             QVERIFY2(a.values()[k] != d.values()[k], qPrintable(QString::number(k)));
-        const QString path = work.filePath("all.ini");
-        a.write(path);
-        b.read(path);
+        a.write(file("all.ini"));
+        b.read(file("all.ini"));
         QCOMPARE(b.values(), a.values());
-        // The groups and key names other versions read.
-        QSettings s(path, QSettings::IniFormat);
+        QSettings s(file("all.ini"), QSettings::IniFormat);
         QCOMPARE(s.childGroups(), QStringList({"AnaIQ", "Analyzer", "DigiIQ", "Position", "Program"}));
         QVERIFY(s.value("Analyzer/VISA Resource String") == a.ana.RsrcStr && s.value("DigiIQ/Sample Rate") == 20.0);
         a.ana.Count = 5000000000ull;
         a.ana.OscRecLen = (1ull << 32) + 5;
-        a.write(path);
-        QSettings c(path, QSettings::IniFormat);
+        a.write(file("all.ini"));
+        QSettings c(file("all.ini"), QSettings::IniFormat);
         QVERIFY(c.value("Analyzer/Sample Count").toULongLong() == 705032704ull && c.value("Analyzer/Osc. Rec Len") == 5);
+        QVERIFY(SettingsFolder("C:\\Users\\u\\OrvexMc") == "C:/Users/u/Halvard/OrvexMc" && SettingsFolder("OrvexMc") == "Halvard/OrvexMc");
     }
 
-    // The high-impedance input takes at most 1.78; unreadable values read as 0.
-    void handWrittenValues()
+    // Start-up clears the flag; nothing loaded yet. The strip shows the
+    // client while it is there.
+    void listensOnTheConfiguredPort()
     {
-        const QString imp = "[Analyzer]\nImpedance=%1\n[AnaIQ]\nIQ Range=%2\n";
-        const struct { QString ini; double range; int port; double rate; } rows[] = {
-            {imp.arg("true").arg(2.0), 1.78, 1000, 1e8}, {imp.arg("true").arg(1.5), 1.5, 1000, 1e8},
-            {imp.arg("false").arg(2.0), 2.0, 1000, 1e8}, {"[Program]\nTCP Port=abc\n[Analyzer]\nSample Rate=fast\n", 1.0, 0, 0.0}};
-        for (const auto& row : rows) {
-            QVERIFY(testutil::writeFile(work.filePath("h.ini"), row.ini.toLatin1()));
-            Panel p;
-            p.read(work.filePath("h.ini"));
-            QVERIFY2(p.ana.AnaRange == row.range && p.port == row.port && p.ana.SRate == row.rate, qPrintable(row.ini));
+        auto w = start();
+        QVERIFY(w->server->serverPort() == port && !w->ui->Conn->isChecked());
+        Client c(port);
+        QCOMPARE(c.take(24), newState(false) + value(1, 0.0f) + value(0, float(w->loadRec.Clock)));
+        QVERIFY(w->ui->Conn->isChecked());
+        c.sock.disconnectFromHost();
+        QVERIFY(waitFor([&] { return !w->ui->Conn->isChecked(); }));
+    }
+
+    // Neither a port out of range nor one already taken is reported.
+    void unusablePortServesNoOne()
+    {
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        SetWindowServerListens(true);
+        for (int p : {0, 65536, -5, int(taken.serverPort())}) {
+            configure(p);
+            MainWindow w;
+            QVERIFY2(!w.server->isListening() && ask.boxes.isEmpty(), qPrintable(QString::number(p)));
         }
+    }
+
+    // After a load the client fetches rate, length and (for WVSMITH2) the
+    // symbols; answering does not clear the flag.
+    void newStateAfterLoadWithEachChoice()
+    {
+        auto [i, q] = WriteIqw(file("a.iqw"), 8000, 0.5f);
+        for (int connectTo : {0, 1}) {
+            auto w = start(connectTo);
+            Greeted c(port);
+            QVERIFY(w->ui->ConnectTo->currentIndex() == connectTo && c.ok && c.asks("GetNewState", newState(false)));
+            w->ui->Load_SRat->setValue(2.5e6);
+            load(w.get(), "a.iqw");
+            QVERIFY(w->dataValid);
+            QVERIFY(c.asks("GetNewState", newState(true) + value(0, 2.5e6f) + value(1, 8000.0f) + (connectTo ? symbols(i, q) : "")));
+            QVERIFY(c.asks("GetNewState", newState(true)));
+        }
+    }
+
+    // Each of these leaves the client nothing new to fetch; a changed link
+    // shows as not connected, even though the client stays. A new port
+    // counts from the next start; the old one keeps serving.
+    void newStateIsClearedBy()
+    {
+        WriteIqw(file("b.iqw"), 10);
+        for (const QString change : {"connect-to", "port", "failed load"}) {
+            auto w = start();
+            Greeted c(port);
+            load(w.get(), "b.iqw");
+            QVERIFY(c.ok && w->newState && w->ui->Conn->isChecked());
+            if (change == "connect-to") {
+                w->ui->ConnectTo->setCurrentIndex(0);
+            } else if (change == "port") {
+                w->ui->Port->setValue(4711);
+                emit w->ui->Port->editingFinished();
+                QCOMPARE(w->server->serverPort(), port);
+            } else {
+                load(w.get(), "missing.iqw");
+                c.send("GetSymbol");   // nothing valid to send
+            }
+            QVERIFY2(!w->newState && w->ui->Conn->isChecked() == (change == "failed load"), qPrintable(change));
+            QVERIFY(c.asks("GetNewState", newState(false)));
+            w.reset();
+            QSettings s(iniPath, QSettings::IniFormat);
+            QCOMPARE(s.value("Program/TCP Port").toInt(), change == "port" ? 4711 : int(port));
+            QCOMPARE(s.value("Program/Connect To").toInt(), change == "connect-to" ? 0 : 1);
+        }
+    }
+
+    // The reply borrows the load record's arrays: a reload under way neither
+    // cuts it short nor changes its bytes (the leak checker watches), and the
+    // window may close in the middle of one.
+    void reloadAndCloseDuringReply()
+    {
+        auto [i, q] = WriteIqw(file("big.iqw"), 1000000);
+        auto [si, sq] = WriteIqw(file("small.iqw"), 10, 3.0f);
+        auto w = start();
+        load(w.get(), "big.iqw");
+        Greeted c(port, 4096);   // reads slowly: most of the reply waits
+        QSignalSpy pieces(w->server, &SymbolServer::symbolPiece);
+        c.send("GetSymbol");
+        QVERIFY(c.ok && pieces.wait(10000) && w->server->backlog() > 1000000);
+        load(w.get(), "small.iqw");
+        QCOMPARE(w->loadRec.N, uint64_t(10));
+        c.sock.setReadBufferSize(0);
+        QVERIFY(c.take(8000004, 60000) == symbols(i, q) && c.asks("GetSymbol", symbols(si, sq)));
+        load(w.get(), "big.iqw");
+        c.sock.setReadBufferSize(4096);
+        c.send("GetSymbol");
+        QVERIFY(pieces.wait(10000));
+        w.reset();
+        // The client learns of the end once it reads what was still on its way.
+        c.sock.setReadBufferSize(0);
+        QVERIFY(waitFor([&] { return c.sock.readAll(), c.sock.state() == QAbstractSocket::UnconnectedState; }));
+    }
+
+    void remoteErrorShowsCriticalBox()
+    {
+        auto w = start();
+        emit w->remoteError(new HvRemoteException("link lost"));
+        QVERIFY(ask.boxes.size() == 1 && ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text == "critical|Error|link lost");
     }
 };
 
