@@ -59,18 +59,12 @@ QByteArray tds(int32_t bytes, int8_t per, int32_t first, double scale, double of
 }
 
 // Handheld receiver recording: clock at 32, count at 64, 16-bit pairs.
-QByteArray yew(uint64_t count, const QByteArray& data)
-{
-    QByteArray h(84, 0);
-    h.replace(32, 4, le(2000000));
-    h.replace(64, 8, le(count, 8));
-    return h + data;
-}
+QByteArray yew(uint64_t count, const QByteArray& data) { return (QByteArray(32, 0) + le(2000000)).leftJustified(64, 0) + le(count, 8) + le(0, 12) + data; }
 
 struct Case {
     const char* name;
-    int typ;               // load-list row
-    QByteArray i, q;       // q null: one-file type
+    int typ;           // load-list row
+    QByteArray i, q;   // q null: one-file type
 };
 
 // Well-formed files, each the seed of the truncation and corruption sweeps.
@@ -105,13 +99,9 @@ class TstBinary : public QObject {
 
     // The record after any load: either a failure with no arrays, or
     // success with arrays the announced count really fits in.
-    static void checkRecord(const IQDatStr& r, int32_t st, qint64 fileBytes)
+    static bool sound(const IQDatStr& r, int32_t st, qint64 fileBytes)
     {
-        QVERIFY(st <= 0);
-        if (st != ST_OK)
-            QVERIFY(r.I == nullptr && r.Q == nullptr && r.N == 0);
-        else
-            QVERIFY((r.N == 0 || (r.I && r.Q)) && r.N <= uint64_t(fileBytes));
+        return st == ST_OK ? (r.N == 0 || (r.I && r.Q)) && r.N <= uint64_t(fileBytes) : st < 0 && !r.I && !r.Q && r.N == 0;
     }
 
 private slots:
@@ -216,40 +206,28 @@ private slots:
         QVERIFY(!r->I);
     }
 
-    void hostileSeedsLoad()
-    {
-        for (const Case& c : seeds()) {
-            Rec r;
-            QVERIFY2(loadBytes(&r.r, c.typ, c.i, c.q) == (c.typ == 23 ? ST_REFUSED : ST_OK), c.name);
-            QVERIFY2(c.typ == 23 || r->N > 0, c.name);
-        }
-    }
-
-    void everyTruncation()
-    {
-        for (const Case& c : seeds()) {
-            for (int len = 0; len <= c.i.size(); ++len) {
-                Rec r;
-                checkRecord(r.r, loadBytes(&r.r, c.typ, c.i.left(len), c.q), len);
-            }
-            for (int len = 0; !c.q.isNull() && len < c.q.size(); ++len) {
-                Rec r;
-                checkRecord(r.r, loadBytes(&r.r, c.typ, c.i, c.q.left(len)), c.i.size());
-            }
-        }
-    }
-
-    void randomCorruption()
+    // Every proper prefix of a well-formed file and random corruptions of it
+    // give a status, never a crash, a hang or an allocation the file cannot
+    // back; the whole file loads.
+    void truncationAndCorruption()
     {
         std::mt19937 gen(2024);
         for (const Case& c : seeds()) {
+            Rec whole;
+            QVERIFY2(loadBytes(&whole.r, c.typ, c.i, c.q) == (c.typ == 23 ? ST_REFUSED : ST_OK) && (c.typ == 23 || whole->N > 0), c.name);
+            for (int len = 0; len < c.i.size() + (c.q.isNull() ? 0 : c.q.size()); ++len) {
+                Rec r;
+                const bool inI = len < c.i.size();
+                const int32_t st = loadBytes(&r.r, c.typ, inI ? c.i.left(len) : c.i, inI ? c.q : c.q.left(len - c.i.size()));
+                QVERIFY2(sound(r.r, st, inI ? len : c.i.size()), c.name);
+            }
             for (int round = 0; round < 300; ++round) {
                 QByteArray i = c.i, q = c.q;
                 QByteArray& t = (q.isNull() || round % 2) ? i : q;
                 for (int k = 0; k < 1 + round % 4; ++k)
                     t[int(gen() % uint32_t(t.size()))] = char(gen());
                 Rec r;
-                checkRecord(r.r, loadBytes(&r.r, c.typ, i, q), std::max(i.size(), q.size()));
+                QVERIFY2(sound(r.r, loadBytes(&r.r, c.typ, i, q), std::max(i.size(), q.size())), c.name);
             }
         }
     }
@@ -275,8 +253,7 @@ private slots:
         for (const Case& c : liars) {
             Rec r;
             const int32_t st = loadBytes(&r.r, c.typ, c.i, c.q);
-            QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && !LastDetail().isEmpty(), c.name);
-            checkRecord(r.r, st, 0);
+            QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && !LastDetail().isEmpty() && sound(r.r, st, 0), c.name);
         }
     }
 };
