@@ -7,6 +7,7 @@
 #include "formats/save.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 #include <random>
@@ -89,18 +90,26 @@ inline int TypeIndex(const TypStr* list, int count, const char* name)
 
 // Saves or appends dat to the files of save-list row typ through the save
 // dispatcher.
-inline int32_t saveTo(IQDatStr* dat, int typ, const QString& fi, const QString& fq, bool append = false, int guard = 0)
+inline int32_t saveTo(IQDatStr* dat, int typ, const QString& fi, const QString& fq, bool append = false, int guard = 0,
+                      const AnaStr& ana = AnaStr())
 {
     IQDatStr dst, sav;
     sav.Typ = typ;
     sav.FileI = dst.FileI = fi;
     sav.FileQ = dst.FileQ = fq;
     bool result = false;
-    const int32_t st = SaveDatFile(dat, &dst, &sav, AnaStr(), append, guard, &result);
+    const int32_t st = SaveDatFile(dat, &dst, &sav, ana, append, guard, &result);
     FreeArr(&dst);
     FreeArr(&sav);
     return st;
 }
+
+// A test object with a folder of its own for the files it writes.
+class FileTest : public QObject {
+protected:
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
 
 // Fields of a file: little-endian integers of the given width, doubles, the
 // reversed (big-endian) form of either, and 16-bit values read back.

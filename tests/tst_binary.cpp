@@ -85,10 +85,8 @@ QList<Case> seeds()
 
 } // namespace
 
-class TstBinary : public QObject {
+class TstBinary : public FileTest {
     Q_OBJECT
-    QTemporaryDir dir;
-    QString path(const QString& name) const { return dir.filePath(name); }
 
     int32_t loadBytes(IQDatStr* r, int typ, const QByteArray& i, const QByteArray& q)
     {

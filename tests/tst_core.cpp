@@ -88,10 +88,8 @@ QMap<QString, QByteArray> snapshot(const QString& folder)
 
 } // namespace
 
-class TstCore : public QObject {
+class TstCore : public FileTest {
     Q_OBJECT
-    QTemporaryDir dir;
-    QString path(const QString& name) const { return dir.filePath(name); }
     // The file names of save row s.
     std::pair<QString, QString> files(int s, const QString& stem) const
     {
@@ -231,18 +229,12 @@ private slots:
         for (uint64_t count : {40ull, 1000ull}) {
             Rec dat(100), back;
             dat->SrcTab = 1;
-            dat->Clock = 5;
             AnaStr ana;
             ana.SRate = 3.5e6;
             ana.RefLev = -12.3;
             ana.Count = count;
-            IQDatStr dst, sav;
-            sav.Typ = 12;
-            sav.FileI = path("trace.sig");
-            bool res = false;
-            QVERIFY(SaveDatFile(&dat.r, &dst, &sav, ana, false, 0, &res) == ST_OK && sav.RefLev == float(-12.3));
-            QCOMPARE(load(&back.r, 12, sav.FileI), ST_OK);
-            QVERIFY(back->Clock == 3.5e6 && back->N == std::min<uint64_t>(count, 100));
+            QVERIFY(saveTo(&dat.r, 12, path("trace.sig"), QString(), false, 0, ana) == ST_OK && dat->RefLev == float(-12.3));
+            QVERIFY(load(&back.r, 12, path("trace.sig")) == ST_OK && back->Clock == 3.5e6 && back->N == std::min<uint64_t>(count, 100));
         }
     }
 

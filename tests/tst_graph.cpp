@@ -263,35 +263,6 @@ private slots:
         QVERIFY(v.c->dataSize() == FftGraph::MaxPoints && std::fabs(peak(v.c).x() - 1000 / 1e6) < 1e-12);
     }
 
-    // On a bin, between bins, near both band edges, both signs.
-    void toneLandsOnItsSide()
-    {
-        QList<std::tuple<int, double, double>> rows = {{1000, 1e8, 12.5e6}, {1000, 1e8, -30e6}};
-        for (double f : {1000.0, 137000.0, 137500.0, 511000.0, 250.0, 3333.3})
-            rows << std::tuple{1024, 1.024e6, f} << std::tuple{1024, 1.024e6, -f};
-        for (auto [n, fs, f] : rows) {
-            Sig r(uint64_t(n), fs, tone(f, fs, 0.5));
-            View v(&r.r);
-            const double bin = fs / double(v.c->dataSize()) / 1e6;
-            const QPointF top = peak(v.c);
-            QVERIFY2(std::fabs(top.x() - f / 1e6) <= bin && top.y() == 0.0, qPrintable(QStringLiteral("%1 for %2").arg(top.x()).arg(f)));
-            QVERIFY(std::fabs(f / 1e6) < bin || (f > 0) == (top.x() > 0));
-        }
-    }
-
-    // Beyond +-pi/2 too: the angle keeps its quadrant.
-    void phaseOfATone()
-    {
-        const double fs = 1e6, f = 37 * fs / 256;
-        for (double phase : {0.0, 0.3, 1.2, 2.5, -2.0, -0.1, 3.0}) {
-            Sig r(256, fs, tone(f, fs, 1, phase), 2);
-            View v(&r.r);
-            const QPointF at = v.c->sample(37 + 256 / 2 - 1);
-            QVERIFY2(v.c->dataSize() == 256 && std::fabs(at.x() - f / 1e6) < 1e-9 && std::fabs(at.y() - phase) < 1e-5,
-                     qPrintable(QString::number(at.y())));
-        }
-    }
-
     // An empty plot with a short message, never a NaN in the axes; I vs. Q
     // of zeros is a legitimate point at the origin.
     void nothingToDraw()

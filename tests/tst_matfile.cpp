@@ -90,12 +90,10 @@ const QVector<ScipyCase>& scipyCases()
 
 } // namespace
 
-class T : public QObject {
+class T : public FileTest {
     Q_OBJECT
-    QTemporaryDir dir;
     QString pyError;
 
-    QString path(const QString& name) { return dir.filePath(name); }
     QString caseFile(int k, const char* side = "") { return path(QStringLiteral("scipy%1%2.mat").arg(k).arg(side)); }
 
     bool python(const char* script, const QStringList& args, QByteArray* out = nullptr)

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <functional>
+#include <tuple>
 
 using namespace testutil;
 
@@ -158,10 +159,8 @@ IQDatStr source(int typ, const QString& file)
 
 } // namespace
 
-class TstStream : public QObject {
+class TstStream : public FileTest {
     Q_OBJECT
-    QTemporaryDir dir;
-    QString path(const QString& name) { return dir.filePath(name); }
 
 private slots:
     void init() { EscFlg = 0; }
@@ -178,51 +177,42 @@ private slots:
     }
 
     // Every source/destination pair; one pair per reader and writer over a
-    // file of several internal buffers; sizes around one buffer.
-    void pairs_data()
-    {
-        QTest::addColumn<int>("src");
-        QTest::addColumn<int>("dst");
-        QTest::addColumn<int>("n");
-        for (int s : {Wav, Raw, Wv})
-            for (int d : {Wav, Raw, Wv})
-                QTest::addRow("%s to %s", kExt[s], kExt[d]) << s << d << 5000;
-        const int big = int(2 * kChunkSamples + 7);
-        QTest::newRow("wv to wav, 3 buffers") << int(Wv) << int(Wav) << big;
-        QTest::newRow("wav to wvd, 3 buffers") << int(Wav) << int(Raw) << big;
-        QTest::newRow("wvd to wv, 3 buffers") << int(Raw) << int(Wv) << big;
-        for (int n : {0, 1, int(kChunkSamples) - 1, int(kChunkSamples), int(kChunkSamples) + 1})
-            QTest::addRow("wv to wav, %d", n) << int(Wv) << int(Wav) << n;
-    }
+    // file of several internal buffers; sizes around one buffer. The record
+    // holds data in memory, which a conversion leaves alone.
     void pairs()
     {
-        QFETCH(int, src);
-        QFETCH(int, dst);
-        QFETCH(int, n);
-        const Source s{size_t(n)};
-        const QString out = path(QStringLiteral("dst.") + kExt[dst]);
-        // The record holds data in memory, which a conversion leaves alone.
-        Rec held({1, 2, 3}, {4, 5, 6}, 1);
-        float* const heldI = held->I;
-        held->Typ = kTl[src];
-        held->FileI = makeSource(dir, Kind(src), s, "src");
-        held->RefLev = -12;
-        QCOMPARE(CopyDatFile(&held.r, out, kCode[dst]), ST_OK);
-        QVERIFY(held->N == uint64_t(n) && held->Clock == 2500000.0 && held->Blocks == 0 && held->Rest == uint64_t(n));
-        QVERIFY(held->I == heldI && held->I[2] == 3 && held->Q[0] == 4);
-        double peak = 0, sum = 0;
-        const QByteArray want = expected(Kind(src), Kind(dst), asRead(Kind(src), s.i), asRead(Kind(src), s.q), &peak, &sum);
-        const QByteArray f = readFile(out), got = samplesOf(Kind(dst), f, uint64_t(n));
-        const auto d = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
-        QVERIFY2(got.size() == want.size() && d == got.size(), qPrintable(QStringLiteral("first difference at byte %1").arg(d)));
-        // The WV header's crest factor and peak; the raw recorder header
-        // carries the source's clock, and the reference level and frequency
-        // of a raw source, else the panel's.
-        const QString h = dst == Wv ? QString::asprintf("{LEVEL OFFS:%0.3lf,%0.3lf}{SAMPLES:%d} {CLOCK:2500000}",
-                                                        20 * std::log10(peak / std::sqrt(sum / double(n))), peak, n)
-                        : QString::asprintf("{CLOCK:2500000.000000}{RESOLUTION:16}{SAMPLES:%d}{COMPONENTS:IQ}%s", n,
-                                            src == Raw ? "{REFLEVEL:-5.000}{FREQUENCY:1000000000.0}" : "{REFLEVEL:-12.000}{FREQUENCY:0.0}");
-        QVERIFY2(dst == Wav || (dst == Wv ? f : readFile(path("dst.wvh"))).contains(h.toLatin1()), qPrintable(h));
+        std::vector<std::tuple<int, int, int>> rows;
+        for (int s : {Wav, Raw, Wv})
+            for (int d : {Wav, Raw, Wv})
+                rows.emplace_back(s, d, 5000);
+        const int big = int(2 * kChunkSamples + 7), c = int(kChunkSamples);
+        rows.insert(rows.end(), {{Wv, Wav, big}, {Wav, Raw, big}, {Raw, Wv, big}, {Wv, Wav, 0}, {Wv, Wav, 1}, {Wv, Wav, c - 1},
+                                 {Wv, Wav, c}, {Wv, Wav, c + 1}});
+        for (auto [src, dst, n] : rows) {
+            const QString name = QStringLiteral("%1 to %2, %3").arg(kExt[src], kExt[dst]).arg(n);
+            const Source s{size_t(n)};
+            Rec held({1, 2, 3}, {4, 5, 6}, 1);
+            float* const heldI = held->I;
+            held->Typ = kTl[src];
+            held->FileI = makeSource(dir, Kind(src), s, "src");
+            held->RefLev = -12;
+            QVERIFY2(CopyDatFile(&held.r, path(QStringLiteral("dst.") + kExt[dst]), kCode[dst]) == ST_OK, qPrintable(name));
+            QVERIFY(held->N == uint64_t(n) && held->Clock == 2500000.0 && held->Blocks == 0 && held->Rest == uint64_t(n));
+            QVERIFY(held->I == heldI && held->I[2] == 3 && held->Q[0] == 4);
+            double peak = 0, sum = 0;
+            const QByteArray want = expected(Kind(src), Kind(dst), asRead(Kind(src), s.i), asRead(Kind(src), s.q), &peak, &sum);
+            const QByteArray f = readFile(path(QStringLiteral("dst.") + kExt[dst])), got = samplesOf(Kind(dst), f, uint64_t(n));
+            const auto d = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
+            QVERIFY2(got.size() == want.size() && d == got.size(), qPrintable(name + QStringLiteral(": first difference at byte %1").arg(d)));
+            // The WV header's crest factor and peak; the raw recorder header
+            // carries the source's clock, and the reference level and
+            // frequency of a raw source, else the panel's.
+            const QString h = dst == Wv ? QString::asprintf("{LEVEL OFFS:%0.3lf,%0.3lf}{SAMPLES:%d} {CLOCK:2500000}",
+                                                            20 * std::log10(peak / std::sqrt(sum / double(n))), peak, n)
+                            : QString::asprintf("{CLOCK:2500000.000000}{RESOLUTION:16}{SAMPLES:%d}{COMPONENTS:IQ}%s", n,
+                                                src == Raw ? "{REFLEVEL:-5.000}{FREQUENCY:1000000000.0}" : "{REFLEVEL:-12.000}{FREQUENCY:0.0}");
+            QVERIFY2(dst == Wav || (dst == Wv ? f : readFile(path("dst.wvh"))).contains(h.toLatin1()), qPrintable(name + ": " + h));
+        }
     }
 
     // Refusals and failures leave no destination, nor any temporary file.
@@ -275,36 +265,28 @@ private slots:
                 }
     }
 
-    // orvex-cli copy runs the same conversion as the window's Copy IQ.
+    // orvex-cli copy runs the same conversion as the window's Copy IQ, with
+    // the panel's values where the file has none.
     void cli()
     {
         const QString in = makeSource(dir, Wv, Source(3000), "cli");
         IQDatStr rec = source(kTl[Wv], in);
         QCOMPARE(CopyDatFile(&rec, path("lib.wav"), kCode[Wav]), ST_OK);
-        QByteArray err;
-        auto run = [&err](const QStringList& args) {
-            QProcess p;
+        QProcess p;
+        auto run = [&p](const QStringList& args) {
             p.start(ORVEX_CLI, QStringList{"copy", "--from"} + args);
-            p.waitForFinished(60000);
-            err = p.readAllStandardError();
-            return p.exitCode();
+            return p.waitForFinished(60000) ? p.exitCode() : -1;
         };
-        QCOMPARE(run({"wv", in, "--to", "WAV mixed", path("cli.wav")}), 0);
-        QCOMPARE(readFile(path("cli.wav")), readFile(path("lib.wav")));
-        QCOMPARE(run({"32", in, "--to", "24", path("cli.wvd"), "--reflevel", "-3.5"}), 0);
-        QVERIFY(readFile(path("cli.wvh")).contains("{CLOCK:2500000.000000}{RESOLUTION:16}{SAMPLES:3000}{COMPONENTS:IQ}{REFLEVEL:-3.500}"));
-        // The panel's clock stands where the file has none.
+        QVERIFY(run({"wv", in, "--to", "WAV mixed", path("cli.wav")}) == 0 && readFile(path("cli.wav")) == readFile(path("lib.wav")));
         QVERIFY(writeFile(path("noclk.wv"), "{SAMPLES:1}#" + testutil::pairs({1}, {2}) + "}"));
-        QCOMPARE(run({"wv", path("noclk.wv"), "--to", "wvd", path("clk.wvd"), "--clock", "1234"}), 0);
-        QVERIFY(readFile(path("clk.wvh")).contains("{CLOCK:1234.000000}"));
-
+        QCOMPARE(run({"32", path("noclk.wv"), "--to", "24", path("clk.wvd"), "--clock", "1234", "--reflevel", "-3.5"}), 0);
+        QVERIFY(readFile(path("clk.wvh")).contains("{CLOCK:1234.000000}{RESOLUTION:16}{SAMPLES:1}{COMPONENTS:IQ}{REFLEVEL:-3.500}"));
         QVERIFY(writeFile(path("scr.wv"), "{SAMPLES:1}{CLOCK:1}{WWAVEFORM-5:#" + testutil::pairs({1}, {2}) + "}"));
         QCOMPARE(run({"wv", path("scr.wv"), "--to", "WAV mixed", path("scr.wav")}), 1);
+        const QByteArray err = p.readAllStandardError();
         QVERIFY2(err.contains(("The file " + path("scr.wv") + " is scrambled. Load aborted.").toUtf8()) && err.contains("-6"), err);
-        QVERIFY(!QFile::exists(path("scr.wav")));
-        QCOMPARE(run({"18", in, "--to", "WAV mixed", path("u.wav")}), 1);
-        QCOMPARE(run({"wv", path("none.wv"), "--to", "WAV mixed", path("u.wav")}), 1);
-        QVERIFY(err.contains("File Load Error.") && !QFile::exists(path("u.wav")));
+        QVERIFY(run({"18", in, "--to", "WAV mixed", path("u.wav")}) == 1 && run({"wv", path("none.wv"), "--to", "WAV mixed", path("u.wav")}) == 1);
+        QVERIFY(p.readAllStandardError().contains("File Load Error.") && !QFile::exists(path("scr.wav")) && !QFile::exists(path("u.wav")));
     }
 
     // Over 4 GiB of output: 64-bit sizes all the way. The source is a sparse

@@ -128,10 +128,8 @@ const float inf = std::numeric_limits<float>::infinity(), NaN = std::nanf("");
 
 } // namespace
 
-class TstText : public QObject {
+class TstText : public FileTest {
     Q_OBJECT
-    QTemporaryDir dir;
-    QString path(const QString& name) const { return dir.filePath(name); }
     // Reads f with the reader of code straight, without the dispatcher's
     // clean-up, so a reader that leaks arrays on failure shows.
     int32_t read(Rec& in, int code, const QString& f)
@@ -174,21 +172,6 @@ private slots:
         }
     }
 
-    // The list filter the reference reader uses: markers match exactly, a
-    // last "END" goes, only the headered codes are touched.
-    void headerFilterOnLists()
-    {
-        struct { int32_t code; QStringList in, out; } cases[] = {
-            {10, {"a", "$DATA", "1", "END"}, {"1"}}, {11, {"$DATA ASCII", "1 2"}, {"1 2"}}, {6, {"x", "DATA", "DATA", "END"}, {"DATA"}},
-            {26, {"h", "% t v", "0 1", "END", "0 2"}, {"0 1", "END", "0 2"}}, {13, {"h", "$DATA"}, {}}, {13, {"$DATA", "END"}, {}},
-            {7, {"data", "$data", "DATA "}, {"data", "$data", "DATA "}}, {7, {"1 2", "END"}, {"1 2"}},
-            {0, {"$DATA", "1", "END"}, {"$DATA", "1", "END"}}, {29, {"DATA", "END"}, {"DATA", "END"}}};
-        for (auto& c : cases) {
-            filterHdr(c.code, &c.in);
-            QCOMPARE(c.in, c.out);
-        }
-    }
-
     void readerExamples()
     {
         const int spw = rowOf("SPW ASCII single"), mixed = rowOf("Matlab ASCII mixed"), noLF = rowOf("ASCII mixed no LF");
@@ -208,6 +191,8 @@ private slots:
             {"UTF-8 mark before the marker", spw, "\xef\xbb\xbf$DATA\n1\nEND\n", "$DATA\n3\n", {1}, {3}},
             // A headered type without its marker line: every line is data.
             {"no marker", rowOf("DaDisp mixed"), "1 2\n3 4\nEND\n", {}, {1, 3}, {2, 4}},
+            // Markers match whole lines exactly.
+            {"no exact marker", rowOf("DaDisp mixed"), "data\n$data\nDATA \n1 2\n", {}, {0, 0, 0, 1}, {0, 0, 0, 2}},
             // Two blanks enclose an empty part, a leading blank gives an empty
             // I, a tab is no separator, parts beyond the second are ignored.
             {"split", mixed, "1.5  2.5\n 1.5 2.5\n1.5\t2.5\n1.5 2.5 9\n7\n\n1 2\r\n-1e3 +2E-2\nx 3\n", {},
@@ -216,7 +201,7 @@ private slots:
             // One column only, then an empty line; Q has more lines than I.
             {"ADS time", rowOf("ADS ASCII  TIMe dom. sgl"), "ADS export\nfreq 1\n% t v\n0.000001\t0.75\n  2e-6   -0.5  x\n3e-6\n\n",
              "% t v\r\n1e-6 1\r\n2e-6 2\r\n3e-6 3\r\n4e-6 4\r\n5e-6 5\r\n", {0.75f, -0.5f, 0, 0}, {1, 2, 3, 4}},
-            {"UInt16", rowOf("UInt16"), "65535\n0\n", "1\n2\n", {65535, 0}, {1, 2}},
+            {"UInt16, no header", rowOf("UInt16"), "$DATA\n65535\n0\nEND\n", "1\n2\n3\n", {0, 65535, 0}, {1, 2, 3}},
             {"UTF-16", spw, wide, "$DATA\n3\n4\n", {1.5f, -2}, {3, 4}},
             {"no LF", noLF, "1 2 3 4 5", {}, {1, 3}, {2, 4}},
             {"no LF, BOM", noLF, "\xef\xbb\xbf" "5 6", {}, {5}, {6}},

@@ -299,24 +299,10 @@ private slots:
         }
     }
 
-    // Saving from memory stops above 50000000 samples; a new choice of file
-    // does not lift that for data that has not changed.
-    void saveLimitAppliesAfterALoadOnly()
-    {
-        for (uint64_t count : {50000000ull, 50000001ull}) {
-            auto w = loaded(16);
-            chooseSave(w.get(), SaveRow(kIqw), "big.iqw");
-            w->loadRec.N = count;   // as if the load had delivered that many
-            w->LoadPostAction();
-            QCOMPARE(w->ui->Save_Sav->isEnabled(), count == 50000000);
-            chooseSave(w.get(), SaveRow(kIqw), "big.iqw");
-            QVERIFY(w->ui->Save_Sav->isEnabled());
-            w->loadRec.N = 16;
-        }
-    }
-
-    // Old data, the guard (the last 5 new samples), the new data; the data
-    // in memory untouched by either.
+    // Save and append (old data, the guard of the last 5 new samples, the new
+    // data) leave the data in memory alone; a folder that does not exist is
+    // neither written nor read back. Saving from memory stops above 50000000
+    // samples, checked after a load only: choosing a file enables it again.
     void saveAndAppend()
     {
         auto w = loaded(100);
@@ -331,19 +317,20 @@ private slots:
         for (auto [k, v] : at)
             QCOMPARE(io::lef32(reinterpret_cast<const uint8_t*>(b.constData()) + 8 * k), v);
         QVERIFY(ask.boxes.isEmpty() && w->loadRec.N == 100 && w->dataValid);
-    }
-
-    // A folder that does not exist: neither written nor read back.
-    void saveFailuresAreReported()
-    {
-        for (bool append : {false, true}) {
-            auto w = loaded(10);
-            chooseSave(w.get(), SaveRow(kIqw), "no/such/dir/out.iqw");
-            ask.clear();
-            (append ? w->ui->Save_App : w->ui->Save_Sav)->click();
-            QVERIFY(ask.boxes.size() == 1 && !ask.boxes[0].info.isEmpty() && w->dataValid);
-            QCOMPARE(ask.boxes[0].title + "|" + ask.boxes[0].text, QString(append ? "Error|Memory too low." : "Error|File Save Error."));
+        chooseSave(w.get(), SaveRow(kIqw), "no/such/dir/out.iqw");
+        for (QPushButton* button : {w->ui->Save_Sav, w->ui->Save_App})
+            button->click();
+        QCOMPARE(ask.boxes.size(), 2);
+        QCOMPARE(ask.boxes[0].title + "|" + ask.boxes[0].text + "|" + ask.boxes[1].text, QString("Error|File Save Error.|Memory too low."));
+        QVERIFY(!ask.boxes[0].info.isEmpty() && w->dataValid);
+        for (uint64_t count : {50000000ull, 50000001ull}) {
+            w->loadRec.N = count;   // as if the load had delivered that many
+            w->LoadPostAction();
+            QCOMPARE(w->ui->Save_Sav->isEnabled(), count == 50000000);
+            chooseSave(w.get(), SaveRow(kIqw), "big.iqw");
+            QVERIFY(w->ui->Save_Sav->isEnabled());
         }
+        w->loadRec.N = 100;
     }
 
     // Append needs a complete destination of a type that can be read back;
@@ -478,8 +465,9 @@ private slots:
     }
 
     // Start-up clears the flag; nothing loaded yet. The strip shows the
-    // client while it is there.
-    void listensOnTheConfiguredPort()
+    // client while it is there. A remote error is shown in a critical box.
+    // Neither a port out of range nor one already taken is reported.
+    void serverOfTheWindow()
     {
         auto w = start();
         QVERIFY(w->server->serverPort() == port && !w->ui->Conn->isChecked());
@@ -488,18 +476,15 @@ private slots:
         QVERIFY(w->ui->Conn->isChecked());
         c.sock.disconnectFromHost();
         QVERIFY(waitFor([&] { return !w->ui->Conn->isChecked(); }));
-    }
-
-    // Neither a port out of range nor one already taken is reported.
-    void unusablePortServesNoOne()
-    {
+        emit w->remoteError(new HvRemoteException("link lost"));
+        QVERIFY(ask.boxes.size() == 1 && ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text == "critical|Error|link lost");
+        w.reset();
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-        SetWindowServerListens(true);
         for (int p : {0, 65536, -5, int(taken.serverPort())}) {
             configure(p);
-            MainWindow w;
-            QVERIFY2(!w.server->isListening() && ask.boxes.isEmpty(), qPrintable(QString::number(p)));
+            MainWindow other;
+            QVERIFY2(!other.server->isListening() && ask.boxes.size() == 1, qPrintable(QString::number(p)));
         }
     }
 
@@ -575,13 +560,6 @@ private slots:
         // The client learns of the end once it reads what was still on its way.
         c.sock.setReadBufferSize(0);
         QVERIFY(waitFor([&] { return c.sock.readAll(), c.sock.state() == QAbstractSocket::UnconnectedState; }));
-    }
-
-    void remoteErrorShowsCriticalBox()
-    {
-        auto w = start();
-        emit w->remoteError(new HvRemoteException("link lost"));
-        QVERIFY(ask.boxes.size() == 1 && ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text == "critical|Error|link lost");
     }
 };
 
