@@ -144,7 +144,6 @@ private slots:
         } rows[] = {
             {"iqw, odd size", 18, f32(1.5f) + f32(-2.5f) + QByteArray(7, 1), {}, ST_OK, {1.5f}, {-2.5f}, 77},
             {"iqw, under a pair", 18, QByteArray(7, 1), {}, ST_OK, {}, {}, 77},
-            {"iqw block, under a pair", 19, QByteArray(7, 1), {}, ST_OK, {}, {}, 77},
             {"ibn is refused", 23, QByteArray(48, 1), {}, ST_REFUSED, {}, {}, 77},
             // Only "key = value" splits count; other lines and keys are ignored.
             {"spw header", 12, "$SIGNAL_FILE 9\n     Sampling Frequency = 2.5e6\nSignal Type = Double\nno separator here\n"

@@ -70,8 +70,7 @@ const QVector<ScipyCase>& scipyCases()
          nullptr, false, ok, V{-32768, 32767, 5}, V{0, 255, 7}, ""},
         {"int64, uint32", "{'a': np.array([[2**40, -3]], 'i8'), 'b': np.array([[4000000000, 1]], 'u4')}",
          nullptr, false, ok, V{1099511627776.0f, -3}, V{4e9f, 1}, ""},
-        {"logical", "{'a': np.array([[True, False]]), 'b': np.array([[False, True]])}",
-         nullptr, false, ok, V{1, 0}, V{0, 1}, ""},
+        {"logical", "{'a': np.array([[True, False]]), 'b': np.array([[False, True]])}", nullptr, false, ok, V{1, 0}, V{0, 1}, ""},
         {"1 x 0", "{'a': np.zeros((1, 0), 'f4'), 'b': np.zeros((1, 0), 'f4')}", nullptr, false, ok, V{}, V{}, ""},
         {"compressed", "{'a': np.array([[1.0, 2]]), 'b': np.array([[3.0, 4]])}", nullptr, true, ok, V{1, 2}, V{3, 4}, ""},
         {"complex I", "{'a': np.array([[1 + 2j]]), 'b': np.array([[1.0]])}", nullptr, false, f1, V{}, V{}, "complex"},
@@ -82,8 +81,8 @@ const QVector<ScipyCase>& scipyCases()
         {"sparse", "{'a': sp.csc_matrix(np.eye(3)), 'b': np.array([[1.0]])}", nullptr, false, f1, V{}, V{}, "sparse"},
         {"one variable", "{'a': np.array([[1.0, 2]])}", nullptr, false, f2, V{}, V{}, "second"},
         // The shorter variable decides the count.
-        {"single, 10 and 7", "{'x': np.arange(10, dtype='f4')}", "{'y': -np.arange(7, dtype='f4')}", false, ok,
-         V{0, 1, 2, 3, 4, 5, 6}, V{-0.0f, -1, -2, -3, -4, -5, -6}, ""},
+        {"single, 10 and 7", "{'x': np.arange(10, dtype='f4')}",
+         "{'y': -np.arange(7, dtype='f4')}", false, ok, V{0, 1, 2, 3, 4, 5, 6}, V{-0.0f, -1, -2, -3, -4, -5, -6}, ""},
     };
     return cases;
 }

@@ -91,10 +91,9 @@ private slots:
             {"new state set, data not valid", ns, true, 1, "not valid", "NRL"},
             {"new state set, no samples", ns, true, 1, "none", "NRL"},
             {"lowercase id", "getserverid", true, 1, "valid", ""},
-            {"upper case symbol", "GETSYMBOL", true, 1, "valid", ""},
             {"keyword cut short", "GetSymbo", true, 1, "valid", ""},
-            {"unknown", "Hello", true, 1, "valid", ""},
-            {"empty line", "\n", true, 1, "valid", ""}};
+            {"unknown", "Hello\n", true, 1, "valid", ""}};
+
         for (const auto& row : rows) {
             Host h(QString(row.data) == "none" ? 0 : 1000, 3.84e6);
             h.st.newState = row.newState;

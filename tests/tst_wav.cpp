@@ -31,20 +31,6 @@ class TstWav : public FileTest {
     Q_OBJECT
 
 private slots:
-    // The header of a written file byte by byte: RIFF 8036, fmt 16: PCM, 2
-    // channels, 1e6 Hz, 4e6 B/s, 4, 16 bits; data 8000, twice the bytes that
-    // follow, as the files in use have it.
-    void header()
-    {
-        Rec rec(1000);
-        rec->Clock = 1e6;
-        QCOMPARE(SaveWav(rec.r, path("a.wav")), ST_OK);
-        const QByteArray f = readFile(path("a.wav"));
-        QCOMPARE(f.size(), 4044);
-        QCOMPARE(f.left(44), QByteArray::fromHex("52494646 641f0000 57415645 666d7420 10000000 0100 0200"
-                                                 "40420f00 00093d00 0400 1000 64617461 401f0000"));
-    }
-
     // One factor for both channels that never lets a channel wrap.
     void scale()
     {
@@ -98,12 +84,10 @@ private slots:
             {"mono pair", kMono, mono3, mono3, ST_OK, {1, 2, 3}, {1, 2, 3}, 8000},
             {"mono as mixed", kStereo, wav(1, 16, 8000, four), {}, ST_WAVFMT, {}, {}, 0},
             {"24-bit", kStereo, wav(2, 24, 8000, QByteArray(12, '\1')), {}, ST_WAVFMT, {}, {}, 0},
-            {"0 bits", kStereo, wav(2, 0, 8000, four), {}, ST_WAVFMT, {}, {}, 0},
             {"float format", kStereo, notPcm, {}, ST_WAVFMT, {}, {}, 0},
             {"no data chunk", kStereo, noData, {}, ST_WAVFMT, {}, {}, 0},
             {"not RIFF", kStereo, notRiff, {}, ST_WAVFMT, {}, {}, 0},
             {"short", kStereo, "RIFF", {}, ST_WAVFMT, {}, {}, 0},
-            {"empty", kStereo, "", {}, ST_WAVFMT, {}, {}, 0},
             {"stereo as I of a pair", kMono, stereo, mono2, ST_WAVFMT, {}, {}, 0},
             {"stereo as Q of a pair", kMono, mono3, stereo, ST_WAVFMT, {}, {}, 0},
             {"formats of a pair differ", kMono, mono3, wav(1, 8, 8000, QByteArray::fromHex("010203")), ST_WAVFMT, {}, {}, 0},
