@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <signal.h>
 
 using namespace testutil;
@@ -135,10 +134,9 @@ private slots:
         QCOMPARE(cli({"convert", "--from", "18", in, "--to", "SPW ASCII single", path("t.ascsig")}).code, 0);
         QCOMPARE(cli({"convert", "--from", "SPW ASCII single", path("t.ascsig"), path("t.q"), "--to", "asc", path("t.asc")}).code, 0);
         QCOMPARE(readFile(path("t.asc")).count('\n'), 5);
-    }
-
-    void servesTheLoadedFile()
-    {
+        // serve: as after a successful load, flag set, count and rate of the
+        // file; the length closes the stream, nothing comes between; exactly
+        // one line on stdout; SIGTERM and SIGINT end it cleanly.
         const Vf i(rec->I, rec->I + 8000), q(rec->Q, rec->Q + 8000);
         for (auto [connectTo, signal] : {std::pair{1, SIGTERM}, std::pair{0, SIGINT}}) {
             const quint16 port = freePort();

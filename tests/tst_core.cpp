@@ -6,7 +6,6 @@
 #include "formats/catalogue.h"
 #include "testutil.h"
 
-#include <QTemporaryDir>
 #include <cfloat>
 #include <cstdio>
 #include <tuple>
@@ -100,15 +99,11 @@ class TstCore : public FileTest {
 private slots:
     void init() { EscFlg = 0; }
 
-    void catalogueShape()
+    void catalogueRows()
     {
-        QCOMPARE(tl[TL_COUNT].Files, 0);   // the terminator row
-        for (int i = 0; i < TL_COUNT; ++i) {
-            QVERIFY2(!tl[i].Name.isEmpty() && (tl[i].Files == 1 || tl[i].Files == 2), qPrintable(QString::number(i)));
-            QCOMPARE(tl[i].PatQ.isEmpty(), tl[i].Files == 1);
-            for (int j = 0; j < i; ++j)
-                QVERIFY(tl[i].Code != tl[j].Code);
-        }
+        // Every format code names one load row; the terminator row is empty.
+        for (int i = 0; i <= TL_COUNT; ++i)
+            QVERIFY2(i == TL_COUNT ? tl[i].Files == 0 : loadRowOf(tl[i].Code) == i, qPrintable(QString::number(i)));
         // The save list is the load list's first 25 rows (where row and
         // format code agree) and the WV row.
         for (int i = 0; i < TS_COUNT; ++i) {
@@ -117,6 +112,20 @@ private slots:
             QVERIFY(i >= 25 || ts[i].Code == i);
         }
         QVERIFY(FmtOf(FMT_CODES) == nullptr && FmtOf(-1) == nullptr);
+        // Every load row refuses a missing file and a folder, leaving no
+        // arrays (a failed load also releases what an earlier one held);
+        // types without a reader say why.
+        Rec ok(7), r;
+        QVERIFY(SaveIQW(ok.r, path("ok.iqw")) == ST_OK);
+        for (int typ = 0; typ < TL_COUNT; ++typ)
+            for (const QString& bad : {path("missing"), dir.path()}) {
+                QCOMPARE(load(&r.r, 18, path("ok.iqw")), ST_OK);
+                const int32_t st = load(&r.r, typ, bad, tl[typ].Files == 2 ? bad : QString());
+                QVERIFY2(!r->I && !r->Q && r->N == 0, qPrintable(tl[typ].Name));
+                QVERIFY2(FmtOf(tl[typ].Code)->load ? st < 0 && (st == ST_FILE1 || bad == dir.path())
+                                                    : st == ST_UNSUPP && LastDetail().contains(tl[typ].Name),
+                         qPrintable(tl[typ].Name));
+            }
     }
 
     // Every save row through both dispatchers; the hex types also write back
@@ -218,8 +227,7 @@ private slots:
             QVERIFY2(st == (code == 23 ? ST_REFUSED : mat ? ST_OK : ST_CANCEL) && EscFlg == 0, qPrintable(ts[s].Name));
             QVERIFY(st == ST_OK || (!in->I && !in->Q && in->N == 0));
         }
-        Rec r(10);
-        QVERIFY(SaveSPWBin(r.r, dir.path()) == ST_FILE1 && !LastDetail().isEmpty());   // a folder is no file
+        QVERIFY(SaveSPWBin(Rec(10).r, dir.path()) == ST_FILE1 && !LastDetail().isEmpty());   // a folder is no file
     }
 
     // Trace data: count, rate and level from the acquisition settings; a
@@ -276,24 +284,6 @@ private slots:
             MakeIQArr(&r.r, r->N = n);
             QVERIFY(ReadShUnion(&r.r, &f, n) == ST_OK && holds(r.r, Vf(vi.begin(), vi.end()), Vf(vq.begin(), vq.end())));
         }
-    }
-
-    // Every load row refuses a missing file and a folder, leaving no arrays
-    // (a failed load also releases what an earlier one held); types without
-    // a reader say why.
-    void missingFilesEveryRow()
-    {
-        Rec ok(7), r;
-        QVERIFY(SaveIQW(ok.r, path("ok.iqw")) == ST_OK);
-        for (int typ = 0; typ < TL_COUNT; ++typ)
-            for (const QString& bad : {path("missing"), dir.path()}) {
-                QCOMPARE(load(&r.r, 18, path("ok.iqw")), ST_OK);
-                const int32_t st = load(&r.r, typ, bad, tl[typ].Files == 2 ? bad : QString());
-                QVERIFY2(!r->I && !r->Q && r->N == 0, qPrintable(tl[typ].Name));
-                QVERIFY2(FmtOf(tl[typ].Code)->load ? st < 0 && (st == ST_FILE1 || bad == dir.path())
-                                                    : st == ST_UNSUPP && LastDetail().contains(tl[typ].Name),
-                         qPrintable(tl[typ].Name));
-            }
     }
 };
 

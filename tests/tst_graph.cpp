@@ -5,7 +5,6 @@
 #include "graph/spectral.h"
 #include "guitest.h"
 
-#include <cmath>
 #include <complex>
 #include <functional>
 #include <qwt_plot.h>
@@ -96,18 +95,6 @@ cd directBin(const QVector<double>& re, const QVector<double>& im, unsigned k)
 class TstGraph : public QObject {
     Q_OBJECT
 private slots:
-    void onePointAndRefusedLengths()
-    {
-        // One point is its own transform; a length that is not a power of
-        // two, zero, or longer than the vectors changes nothing.
-        const QVector<double> r0{1, 2, 3}, i0{0, -1.25, 0};
-        for (unsigned n : {0u, 1u, 3u, 4u}) {
-            QVector<double> re = r0, im = i0;
-            IQSignal::fft(&re, &im, n);
-            QVERIFY(re == r0 && im == i0);
-        }
-    }
-
     // Every bin of small transforms, and both ends, the middle and random
     // bins of large ones, where the reordering is most likely to go wrong.
     void agreesWithDirectTransform()
@@ -129,34 +116,16 @@ private slots:
             }
             QVERIFY2(err <= 1e-9 * big, qPrintable(QStringLiteral("n %1: %2 vs %3").arg(n).arg(err).arg(big)));
         }
+        // One point is its own transform; a length that is not a power of
+        // two, zero, or longer than the vectors changes nothing.
+        const QVector<double> r0{1, 2, 3}, i0{0, -1.25, 0};
+        for (unsigned n : {0u, 1u, 3u, 4u}) {
+            QVector<double> re = r0, im = i0;
+            IQSignal::fft(&re, &im, n);
+            QVERIFY(re == r0 && im == i0);
+        }
     }
 
-    // The angle keeps its quadrant, 0+0j has phase 0 rather than NaN, -180 is
-    // given as 180; the arrays stop at n and at the vectors' end, and take
-    // one output only.
-    void polar()
-    {
-        const double rows[][4] = {{0, 1, 1, 90}, {-1, 0, 1, 180}, {1, 0, 1, 0}, {0, -2, 2, -90}, {1, 1, std::sqrt(2.0), 45},
-                                  {-1, -1, std::sqrt(2.0), -135}, {-3, 4, 5, 180 - std::atan(4.0 / 3) * 180 / pi}, {0, 0, 0, 0},
-                                  {-0.0, -0.0, 0, 0}, {-2, -0.0, 2, 180}};
-        const int n = int(std::size(rows));
-        QVector<double> re, im;
-        std::vector<double> mag(n + 1, -7), ph(n + 1, -7), ph2(n + 1, -7);
-        for (auto [r, i, m, deg] : rows) {
-            double gm = -1, gp = -1;
-            ToPolarSgl(r, i, &gm, &gp);
-            QVERIFY2(std::fabs(gm - m) < 1e-12 && std::fabs(gp - deg) < 1e-9, qPrintable(QString::number(gp)));
-            re << r;
-            im << i;
-        }
-        ToPolarArr(re, im, 0, mag.data(), ph.data());
-        QCOMPARE(mag[0], -7.0);
-        ToPolarArr(re, im, n, mag.data(), ph.data());
-        ToPolarArr(re, im, n + 100, nullptr, ph2.data());
-        for (int k = 0; k < n; ++k)
-            QVERIFY(std::fabs(mag[k] - rows[k][2]) < 1e-12 && std::fabs(ph[k] - rows[k][3]) < 1e-9 && ph2[k] == ph[k]);
-        QVERIFY(mag[n] == -7.0 && ph2[n] == -7.0);
-    }
 
     // Periodic Hann (zero first point, w[i] = w[n-i]), the symmetric form
     // without zero ends, one point keeping the sample; Hamming weighting the
@@ -164,7 +133,7 @@ private slots:
     // it is (it would divide by zero); nothing written past n. The record's
     // type selects the window (2 Hann, 3 Hamming, others none) for the I (0)
     // or Q (any other) samples.
-    void windows()
+    void polarAndWindows()
     {
         const std::pair<int, std::vector<float>> hann[] = {{4, {0, 0.5f, 1, 0.5f, 9}}, {-3, {0.5f, 1, 0.5f, 9}}, {1, {1, 9}}, {0, {9}}};
         for (const auto& [n, want] : hann) {
@@ -200,21 +169,29 @@ private slots:
                     FreeArr(&d.r);
                     CnvWin(which, &d.r);   // no arrays: nothing to weight
                 }
-    }
-
-    // The shown plot and its titles; the other plot hidden and empty.
-    void titlesByMode()
-    {
-        const std::pair<int, const char*> rows[] = {{0, "Spectrum|Frequency/MHz|Level/dB"}, {1, "I vs. Q|I|Q"},
-                                                    {2, "Phase|Frequency/MHz|Phase/rad"}, {7, "Spectrum|Frequency/MHz|Level/dB"}};
-        for (auto [mode, titles] : rows) {
-            Sig r(100, 1e6, noise(2), mode);
-            View v(&r.r);
-            QwtPlot* other = plot(v.g, mode == 1 ? "plt" : "plt2");
-            QVERIFY(!v.p->isHidden() && other->isHidden() && v.c && !curveOf(other) && noticeOf(v.p).isEmpty());
-            QCOMPARE(v.p->title().text() + "|" + v.p->axisTitle(QwtPlot::xBottom).text() + "|" + v.p->axisTitle(QwtPlot::yLeft).text(),
-                     QString(titles));
+        // The angle keeps its quadrant, 0+0j has phase 0 rather than NaN, -180
+        // is given as 180; the arrays stop at n and at the vectors' end, and
+        // take one output only.
+        const double rows[][4] = {{0, 1, 1, 90}, {-1, 0, 1, 180}, {1, 0, 1, 0}, {0, -2, 2, -90}, {1, 1, std::sqrt(2.0), 45},
+                                  {-1, -1, std::sqrt(2.0), -135}, {-3, 4, 5, 180 - std::atan(4.0 / 3) * 180 / pi}, {0, 0, 0, 0},
+                                  {-0.0, -0.0, 0, 0}, {-2, -0.0, 2, 180}};
+        const int n = int(std::size(rows));
+        QVector<double> re, im;
+        std::vector<double> mag(n + 1, -7), ph(n + 1, -7), ph2(n + 1, -7);
+        for (auto [r, i, m, deg] : rows) {
+            double gm = -1, gp = -1;
+            ToPolarSgl(r, i, &gm, &gp);
+            QVERIFY2(std::fabs(gm - m) < 1e-12 && std::fabs(gp - deg) < 1e-9, qPrintable(QString::number(gp)));
+            re << r;
+            im << i;
         }
+        ToPolarArr(re, im, 0, mag.data(), ph.data());
+        QCOMPARE(mag[0], -7.0);
+        ToPolarArr(re, im, n, mag.data(), ph.data());
+        ToPolarArr(re, im, n + 100, nullptr, ph2.data());
+        for (int k = 0; k < n; ++k)
+            QVERIFY(std::fabs(mag[k] - rows[k][2]) < 1e-12 && std::fabs(ph[k] - rows[k][3]) < 1e-9 && ph2[k] == ph[k]);
+        QVERIFY(mag[n] == -7.0 && ph2[n] == -7.0);
     }
 
     // The largest power of two of the samples, over the band: bin i at
@@ -236,22 +213,17 @@ private slots:
                 }
                 QVERIFY(mode != 0 || peak(v.c).y() == 0.0);
             }
-    }
-
-    // Only the first 2^20 samples count: they hold a weak tone, what follows
-    // a strong one at another frequency, which must not show.
-    void longRecordShowsItsFirst2p20()
-    {
-        const double fs = 1 << 20;
-        auto first = tone(1000, fs, 0.01), tail = tone(-5000, fs, 100);
-        Sig r(FftGraph::MaxPoints + 4097, fs, [&](uint64_t k) { return k < FftGraph::MaxPoints ? first(k) : tail(k); });
+        // Of a longer record only the first 2^20 samples are shown: a weak
+        // tone there, not the strong one after them.
+        auto first = tone(1000, 1 << 20, 0.01), tail = tone(-5000, 1 << 20, 100);
+        Sig r(FftGraph::MaxPoints + 4097, 1 << 20, [&](uint64_t k) { return k < FftGraph::MaxPoints ? first(k) : tail(k); });
         View v(&r.r);
         QVERIFY(v.c->dataSize() == FftGraph::MaxPoints && std::fabs(peak(v.c).x() - 1000 / 1e6) < 1e-12);
     }
 
     // An empty plot with a short message, never a NaN in the axes; I vs. Q
     // of zeros is a legitimate point at the origin.
-    void nothingToDraw()
+    void nothingToDrawAndIqFrame()
     {
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
         const std::pair<int, float> rows[] = {{0, 0}, {1, 0}, {1000, 0}, {64, nan}, {64, inf}};
@@ -266,14 +238,11 @@ private slots:
                 for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft})
                     QVERIFY(std::isfinite(v.bound(axis, false)) && std::isfinite(v.bound(axis, true)));
             }
-    }
-
-    // A square frame from the larger component, whatever its sign; all 1000
-    // points (the constellation is not cut to a power of two).
-    void iqSquareFromLargerComponent()
-    {
-        const std::tuple<double, double, double> rows[] = {{0.5, 2.0, 1}, {3.0, 0.25, 1}, {0.5, 2.0, -1}, {1.5, 1.25, -1}};
-        for (auto [maxI, maxQ, sign] : rows) {
+        // The I vs. Q frame is a square from the larger component, whatever its
+        // sign, over all 1000 points (the constellation is not cut to a power
+        // of two).
+        const std::tuple<double, double, double> frames[] = {{0.5, 2.0, 1}, {3.0, 0.25, 1}, {0.5, 2.0, -1}, {1.5, 1.25, -1}};
+        for (auto [maxI, maxQ, sign] : frames) {
             Sig r(1000, 1e6, [&](uint64_t k) { return cd(maxI * 0.9 * std::cos(k / 40.0), maxQ * 0.9 * std::sin(k / 40.0)); }, 1);
             r->I[17] = float(sign * maxI);
             r->Q[503] = float(sign * maxQ);

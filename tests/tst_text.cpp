@@ -8,7 +8,6 @@
 #include "formats/text.h"
 #include "testutil.h"
 
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <cstdio>
 
@@ -316,7 +315,7 @@ private slots:
     // must not wrap into the opposite code range; infinite and NaN samples
     // give codes in range, never undefined casts: what such a file reads
     // back as is finite and within full scale.
-    void hexWriteThenRead()
+    void hexAndDab()
     {
         const QByteArray odd;
         const Vf z{0, 0, -0.0f};
@@ -353,14 +352,10 @@ private slots:
                 QVERIFY2(std::isfinite(got) && std::fabs(got) <= 1 && (name != "one-sided" || got >= 0), qPrintable(name));
             }
         }
-    }
-
-    // Odd hex lines read as codes or zeros; broken DAB files fail with a
-    // reason and no arrays.
-    void hexReaderExamples()
-    {
+        // Odd hex lines read as codes or zeros; broken DAB files fail with a
+        // reason and no arrays.
         const QByteArray h1 = "length_of_symbol:1\ncarriers:192\n";
-        const struct { const char* name; int code; QByteArray text; int32_t st; Vf i, q; } rows[] = {
+        const struct { const char* name; int code; QByteArray text; int32_t st; Vf i, q; } lines[] = {
             {"crlf and blanks", 20, "  7FFF   8000 \r\n7fff 0x8000\n", ST_OK, {1, 1}, {-1, -1}},
             {"missing and garbage", 20, "7FFF\nzz 8000\n\n10000 7FFF\n", ST_OK, {1, 0, 0, 0}, {0, -1, 0, 1}},
             {"no final line feed", 20, "7FFF 8000", ST_OK, {1}, {-1}},
@@ -378,7 +373,7 @@ private slots:
             {"DAB Q block short", 17, h1 + "1\n" + h1, ST_FILE1, {}, {}},
             {"DAB text values read 0", 17, h1 + "abc\n" + h1 + "\n", ST_OK, {0}, {0}},
             {"DAB keywords not checked", 17, "x:1\ny\n5\nz\nw\n6\n", ST_OK, {5}, {6}}};
-        for (const auto& row : rows) {
+        for (const auto& row : lines) {
             writeFile(path("odd.txt"), row.text);
             Rec in;
             QVERIFY2(read(in, row.code, path("odd.txt")) == row.st && holds(in.r, row.i, row.q), row.name);
