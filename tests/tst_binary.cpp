@@ -65,7 +65,7 @@ QByteArray tds(int32_t bytes, int8_t per, int32_t first, double scale, double of
 // Handheld receiver recording: clock at 32, count at 64, 16-bit pairs.
 QByteArray yew(uint64_t count, const QByteArray& data)
 {
-    return (QByteArray(32, 0) + le(2000000)).leftJustified(64, 0) + le(count, 8) + le(0, 12) + data;
+    return (QByteArray(32, 0) + le(2000000)).leftJustified(64, 0) + le(count, 8) + QByteArray(12, 0) + data;
 }
 
 struct Case {

@@ -230,8 +230,7 @@ private slots:
         for (int mode : {0, 1, 2})
             for (auto [n, value] : rows) {
                 Sig r(uint64_t(n), 1e6, [](uint64_t) { return cd(0, 0); }, mode);
-                if (n)
-                    r->Q[n / 2] = value;
+                n ? void(r->Q[n / 2] = value) : FreeArr(&r.r);   // no samples: no arrays either
                 View v(&r.r);
                 const bool zeroIq = mode == 1 && n > 0 && value == 0;
                 QVERIFY(int(v.c->dataSize()) == (zeroIq ? n : 0) && (zeroIq || !noticeOf(v.p).isEmpty()));
