@@ -118,7 +118,8 @@ private slots:
     // Display names match case-insensitively, unique extensions name a row;
     // the panel's clock goes into the file; info in plain digits and JSON;
     // append with a guard; one output name for a two-file type names the Q
-    // file after it.
+    // file after it; serve, with a real loopback client (the wire format
+    // itself is tested against the server class).
     void convertAndInfo()
     {
         const QString in = path("in.iqw");
@@ -134,9 +135,7 @@ private slots:
         QCOMPARE(cli({"convert", "--from", "18", in, "--to", "SPW ASCII single", path("t.ascsig")}).code, 0);
         QCOMPARE(cli({"convert", "--from", "SPW ASCII single", path("t.ascsig"), path("t.q"), "--to", "asc", path("t.asc")}).code, 0);
         QCOMPARE(readFile(path("t.asc")).count('\n'), 5);
-        // serve: as after a successful load, flag set, count and rate of the
-        // file; the length closes the stream, nothing comes between; exactly
-        // one line on stdout; SIGTERM and SIGINT end it cleanly.
+        // serve, ended by SIGTERM or SIGINT as a service manager would.
         const Vf i(rec->I, rec->I + 8000), q(rec->Q, rec->Q + 8000);
         for (auto [connectTo, signal] : {std::pair{1, SIGTERM}, std::pair{0, SIGINT}}) {
             const quint16 port = freePort();
