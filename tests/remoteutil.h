@@ -3,7 +3,8 @@
 // client that waits on the event loop instead of sleeping.
 #pragma once
 
-#include <QByteArray>
+#include "testutil.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,54 +12,28 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <vector>
 
 namespace remoteutil {
 
-inline QByteArray le32(int32_t v)
-{
-    QByteArray b(4, '\0');
-    for (int k = 0; k < 4; ++k)
-        b[k] = char(uint32_t(v) >> (8 * k));
-    return b;
-}
+using testutil::le;
 
-inline QByteArray lef(float f)
-{
-    uint32_t u;
-    std::memcpy(&u, &f, 4);
-    return le32(int32_t(u));
-}
+inline QByteArray value(int32_t type, float v) { return le(uint32_t(type)) + le(io::bits32(v)); }
 
-inline QByteArray value(int32_t type, float v) { return le32(type) + lef(v); }
-
-inline QByteArray symbols(const std::vector<float>& i, const std::vector<float>& q)
+inline QByteArray symbols(const testutil::Vf& i, const testutil::Vf& q)
 {
-    QByteArray b = le32(2);
+    QByteArray b = le(2);
     b.resize(int(4 + 8 * i.size()));
     char* p = b.data() + 4;
-    for (size_t k = 0; k < i.size(); ++k, p += 8) {
-        uint32_t u, v;
-        std::memcpy(&u, &i[k], 4);
-        std::memcpy(&v, &q[k], 4);
+    for (size_t k = 0; k < i.size(); ++k)
         for (int j = 0; j < 4; ++j) {
-            p[j] = char(u >> (8 * j));
-            p[4 + j] = char(v >> (8 * j));
+            p[8 * k + j] = char(io::bits32(i[k]) >> (8 * j));
+            p[8 * k + 4 + j] = char(io::bits32(q[k]) >> (8 * j));
         }
-    }
     return b;
 }
 
-inline QByteArray serverId()
-{
-    QByteArray b = le32(4) + QByteArray("Orvex");
-    b.append(100 - b.size(), '\0');
-    return b;
-}
+inline QByteArray serverId() { return (le(4) + "Orvex").leftJustified(100, '\0'); }
 
 // Runs the event loop until cond() holds or ms pass. Wakes on every event,
 // so a condition is seen as soon as the event that makes it true is handled.
@@ -103,7 +78,21 @@ public:
         drain();
         return out;
     }
+    // The three replies every connection starts with.
+    bool greeted() { return take(24).size() == 24; }
+    // Sends a request and takes as many bytes as the wanted reply has.
+    bool asks(const QByteArray& request, const QByteArray& want, int ms = 20000)
+    {
+        send(request);
+        return take(want.size(), ms) == want;
+    }
     QTcpSocket sock;
+};
+
+// A client past its greeting.
+struct Greeted : Client {
+    bool ok;
+    explicit Greeted(quint16 port, qint64 readBuffer = 0) : Client(port, readBuffer), ok(greeted()) {}
 };
 
 // A port nobody listens on right now, chosen by the system.

@@ -1,14 +1,16 @@
-// orvex-cli end to end: exit codes, messages and the files it writes.
+// orvex-cli end to end: exit codes, messages and the files it writes; serve
+// with a real loopback client. The wire format itself is tested against the
+// server class; here only what the command line feeds it.
 #include "formats/binary.h"
-#include "testutil.h"
+#include "remoteutil.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
+#include <signal.h>
 
 using namespace testutil;
+using namespace remoteutil;
 
 namespace {
 
@@ -23,139 +25,139 @@ Run cli(const QStringList& args)
     p.start(QStringLiteral(ORVEX_CLI), args);
     if (!p.waitForFinished(60000))
         return {-1, {}, QStringLiteral("timed out")};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
-} // namespace
-
-class TstCli : public QObject {
-    Q_OBJECT
-    QTemporaryDir dir;
-    QString path(const QString& n) const { return dir.filePath(n); }
-
-private slots:
-    void initTestCase();
-    void usageErrors_data();
-    void usageErrors();
-    void types();
-    void loadFailuresCarryTheWindowsMessage();
-    void convertAndInfo();
-    void appendWithGuard();
-    void saveFailureExitsOne();
-    void twoFileTextType();
+// A running "orvex-cli serve"; killed if still running when it goes out of scope.
+class Serve {
+public:
+    explicit Serve(const QStringList& args) { p.start(QStringLiteral(ORVEX_CLI), QStringList{"serve"} + args); }
+    ~Serve()
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished(10000);
+        }
+    }
+    // The first stdout line, once the process prints it or ends.
+    QString firstLine()
+    {
+        waitFor([&] { return p.canReadLine() || p.state() == QProcess::NotRunning; }, 30000);
+        return QString::fromLocal8Bit(p.readLine()).trimmed();
+    }
+    // Ends the process the way a service manager would; returns its exit code.
+    int stop(int signal)
+    {
+        ::kill(pid_t(p.processId()), signal);
+        if (!waitFor([&] { return p.state() == QProcess::NotRunning; }, 30000))
+            return -1;
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    }
+    QProcess p;
 };
 
-void TstCli::initTestCase()
-{
-    IQDatStr r = makeRec(5);
-    r.Clock = 2.5e6;
-    QCOMPARE(SaveIQW(r, path("in.iqw")), ST_OK);
-    QCOMPARE(SaveIBN(r, path("in.ibn")), ST_OK);
-    FreeArr(&r);
-}
+} // namespace
 
-void TstCli::usageErrors_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("says");
-    QTest::newRow("no arguments") << QStringList{} << "usage";
-    QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
-    QTest::newRow("unknown type") << QStringList{"info", "--from", "nosuch", "x"} << "unknown";
-    QTest::newRow("ambiguous extension") << QStringList{"info", "--from", "wfm", "a", "b"} << "TDS 5000/6000/7000";
-    QTest::newRow("index out of range") << QStringList{"info", "--from", "33", "x"} << "outside 0..32";
-    QTest::newRow("two-file type, one file") << QStringList{"info", "--from", "AWG 2000 Series", "a"} << "two files";
-    QTest::newRow("one-file type, two files") << QStringList{"info", "--from", "ibn", "a", "b"} << "one file";
-    QTest::newRow("guard out of range") << QStringList{"convert", "--from", "18", "a", "--to", "18", "b", "--guard", "100"} << "--guard";
-    QTest::newRow("unknown option") << QStringList{"info", "--from", "18", "a", "--bogus"} << "--bogus";
-    QTest::newRow("missing value") << QStringList{"info", "--from", "18", "a", "--clock"} << "needs a value";
-    QTest::newRow("bad number") << QStringList{"info", "--from", "18", "a", "--clock", "fast"} << "number";
-    QTest::newRow("no destination") << QStringList{"convert", "--from", "18", "a"} << "--to";
-    QTest::newRow("trace without resource") << QStringList{"trace", "--device", "0"} << "--resource are required";
-    QTest::newRow("unknown instrument") << QStringList{"dir", "--device", "Fir", "--resource", "x", "/"} << "unknown instrument type";
-}
+class TstCli : public FileTest {
+    Q_OBJECT
+    QTcpServer taken;
+    Rec rec{8000, 7};
+    QString file() const { return dir.filePath("serve.iqw"); }
 
-void TstCli::usageErrors()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, says);
-    Run r = cli(args);
-    QCOMPARE(r.code, 2);
-    QVERIFY2(r.err.contains(says), qPrintable(r.err));
-}
-
-void TstCli::types()
-{
-    Run r = cli({"types"});
-    QCOMPARE(r.code, 0);
-    QVERIFY(r.out.contains("load types:") && r.out.contains("save types:"));
-    QCOMPARE(r.out.count("Wavesmith"), 2);
-    QCOMPARE(r.out.count("TDS 5000/6000/7000"), 1);
-    QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts).size(), 2 + 33 + 26);
-}
-
-void TstCli::loadFailuresCarryTheWindowsMessage()
-{
-    Run r = cli({"info", "--from", "18", path("missing.iqw")});
-    QCOMPARE(r.code, 1);
-    QVERIFY2(r.err.contains("File Load Error.") && r.err.contains("status -1"), qPrintable(r.err));
-    r = cli({"info", "--from", "Wavesmith", path("in.ibn")});
-    QCOMPARE(r.code, 1);
-    QVERIFY2(r.err.contains("The file " + path("in.ibn") + " is scrambled. Load aborted."), qPrintable(r.err));
-}
-
-void TstCli::convertAndInfo()
-{
-    // Display names match case-insensitively; unique extensions name a row.
-    Run r = cli({"convert", "--from", "iqw mixed, IQIQIQ....iq", path("in.iqw"), "--to", "sig",
-                 path("out.sig"), "--clock", "3e6"});
-    QCOMPARE(r.code, 0);
-    r = cli({"info", "--from", "12", path("out.sig"), "--json"});
-    QCOMPARE(r.code, 0);
-    QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
-    QCOMPARE(o.keys(), (QStringList{"center_frequency", "clock", "reflevel", "samples"}));
-    QCOMPARE(o["samples"].toDouble(), 5.0);
-    QCOMPARE(o["clock"].toDouble(), 3e6); // the panel value was written into the file
-    r = cli({"info", "--from", "18", path("in.iqw"), "--reflevel", "-7.5"});
-    QCOMPARE(r.code, 0);
-    QCOMPARE(r.out, QString("samples: 5\nclock: 100000000\nreflevel: -7.5\ncenter_frequency: 0\n"));
-}
-
-void TstCli::appendWithGuard()
-{
-    QVERIFY(QFile::copy(path("in.iqw"), path("app.iqw")));
-    Run r = cli({"convert", "--from", "18", path("in.iqw"), "--to", "18", path("app.iqw"), "--append", "--guard", "2"});
-    QCOMPARE(r.code, 0);
-    QCOMPARE(QFileInfo(path("app.iqw")).size(), qint64((5 + 2 + 5) * 8));
-    r = cli({"convert", "--from", "18", path("in.iqw"), "--to", "18", path("nothere.iqw"), "--append"});
-    QCOMPARE(r.code, 1);
-    QVERIFY2(r.err.contains("Memory too low."), qPrintable(r.err));
-}
-
-void TstCli::saveFailureExitsOne()
-{
-    Run r = cli({"convert", "--from", "18", path("in.iqw"), "--to", "18", path("no/dir/x.iqw")});
-    QCOMPARE(r.code, 1);
-    QVERIFY2(r.err.contains("File Save Error.") && r.err.contains("status -1"), qPrintable(r.err));
-}
-
-void TstCli::twoFileTextType()
-{
-    // One output name for a two-file type: the Q file is named after it.
-    Run r = cli({"convert", "--from", "18", path("in.iqw"), "--to", "SPW ASCII single", path("t.ascsig"),
-                 "--clock", "1e6"});
-    QCOMPARE(r.code, 0);
-    for (const char* f : {"t.ascsig", "t.q"}) {
-        const QList<QByteArray> lines = readFile(path(f)).split('\n');
-        QCOMPARE(lines.size(), 12 + 5 + 1 + 1);
-        QCOMPARE(lines[6], QByteArray("Sampling Frequency = 1e+06"));
-        QCOMPARE(lines[9], QByteArray("Number of Points = 5"));
+private slots:
+    void initTestCase()
+    {
+        Rec r(5);
+        QVERIFY(SaveIQW(r.r, path("in.iqw")) == ST_OK && SaveIBN(r.r, path("in.ibn")) == ST_OK);
+        QVERIFY(SaveIQW(rec.r, file()) == ST_OK && taken.listen(QHostAddress::LocalHost, 0));
     }
-    r = cli({"convert", "--from", "SPW ASCII single", path("t.ascsig"), path("t.q"), "--to", "asc", path("t.asc")});
-    QCOMPARE(r.code, 0);
-    QCOMPARE(readFile(path("t.asc")).count('\n'), 5);
-}
+
+    // Exit codes (2 for usage errors, 1 for failures) and what is said on
+    // stderr: the window's messages with the status, for serve too.
+    void exitCodesAndMessages()
+    {
+        const QString in = path("in.iqw"), taken = QString::number(this->taken.serverPort()),
+                      range = "--port takes a whole number from 0 to 65535";
+        const struct { QStringList args; int code; QString says; } rows[] = {
+            {{}, 2, "usage"},
+            {{"frobnicate"}, 2, "unknown command"},
+            {{"info", "--from", "nosuch", "x"}, 2, "unknown"},
+            {{"info", "--from", "wfm", "a", "b"}, 2, "TDS 5000/6000/7000"},   // an ambiguous extension
+            {{"info", "--from", "33", "x"}, 2, "outside 0..32"},
+            {{"info", "--from", "AWG 2000 Series", "a"}, 2, "two files"},
+            {{"info", "--from", "ibn", "a", "b"}, 2, "one file"},
+            {{"convert", "--from", "18", "a", "--to", "18", "b", "--guard", "100"}, 2, "--guard"},
+            {{"info", "--from", "18", "a", "--bogus"}, 2, "--bogus"},
+            {{"info", "--from", "18", "a", "--clock"}, 2, "needs a value"},
+            {{"info", "--from", "18", "a", "--clock", "fast"}, 2, "number"},
+            {{"convert", "--from", "18", "a"}, 2, "--to"},
+            {{"trace", "--device", "0"}, 2, "--resource are required"},
+            {{"dir", "--device", "Fir", "--resource", "x", "/"}, 2, "unknown instrument type"},
+            {{"copy", "--from", "wv", "a", "--to", "WAV mixed"}, 2, "--to needs a TYPE and one file"},
+            {{"copy", "--from", "wv", "a", "--to", "wv", "b", "--append"}, 2, "unknown option --append"},
+            {{"serve", "--from", "18", "x.iqw", "--port", "65536"}, 2, range},
+            {{"serve", "--from", "18", "x.iqw", "--connect-to", "2"}, 2, "--connect-to takes 0 or 1"},
+            {{"serve", "--from", "18"}, 2, "--from needs a TYPE and a file"},
+            {{"serve", "--from", "18", "x.iqw", "--json"}, 2, "unknown option --json"},
+            {{"info", "--from", "18", path("missing.iqw")}, 1, "File Load Error. (status -1)"},
+            {{"info", "--from", "Wavesmith", path("in.ibn")}, 1, "The file " + path("in.ibn") + " is scrambled. Load aborted."},
+            {{"convert", "--from", "18", in, "--to", "18", path("nothere.iqw"), "--append"}, 1, "Memory too low."},
+            {{"convert", "--from", "18", in, "--to", "18", path("no/dir/x.iqw")}, 1, "File Save Error. (status -1)"},
+            {{"serve", "--from", "18", file(), "--port", taken}, 1, "cannot listen on 127.0.0.1:" + taken},
+            {{"serve", "--from", "18", path("missing.iqw"), "--port", "0"}, 1, "File Load Error."}};
+        for (const auto& row : rows) {
+            const Run r = cli(row.args);
+            QVERIFY2(r.code == row.code && r.err.contains(row.says) && r.out.isEmpty(), qPrintable(row.args.join(' ') + ": " + r.err));
+        }
+        // The lists, each row once.
+        const Run r = cli({"types"});
+        QVERIFY(r.code == 0 && r.out.contains("load types:") && r.out.contains("save types:") && r.out.count("Wavesmith") == 2);
+        QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts).size(), 2 + 33 + 26);
+    }
+
+    // Display names match case-insensitively, unique extensions name a row;
+    // the panel's clock goes into the file; info in plain digits and JSON;
+    // append with a guard; one output name for a two-file type names the Q
+    // file after it; serve, with a real loopback client (the wire format
+    // itself is tested against the server class).
+    void convertAndInfo()
+    {
+        const QString in = path("in.iqw");
+        QCOMPARE(cli({"convert", "--from", "iqw mixed, IQIQIQ....iq", in, "--to", "sig", path("out.sig"), "--clock", "3e6"}).code, 0);
+        Run r = cli({"info", "--from", "12", path("out.sig"), "--json"});
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QVERIFY(r.code == 0 && o["samples"].toDouble() == 5.0 && o["clock"].toDouble() == 3e6 && o.contains("center_frequency"));
+        r = cli({"info", "--from", "18", in, "--reflevel", "-7.5"});
+        QVERIFY(r.code == 0 && r.out == "samples: 5\nclock: 100000000\nreflevel: -7.5\ncenter_frequency: 0\n");
+        QVERIFY(QFile::copy(in, path("app.iqw")));
+        QCOMPARE(cli({"convert", "--from", "18", in, "--to", "18", path("app.iqw"), "--append", "--guard", "2"}).code, 0);
+        QCOMPARE(QFileInfo(path("app.iqw")).size(), (5 + 2 + 5) * 8);
+        QCOMPARE(cli({"convert", "--from", "18", in, "--to", "SPW ASCII single", path("t.ascsig")}).code, 0);
+        QCOMPARE(cli({"convert", "--from", "SPW ASCII single", path("t.ascsig"), path("t.q"), "--to", "asc", path("t.asc")}).code, 0);
+        QCOMPARE(readFile(path("t.asc")).count('\n'), 5);
+        // serve, ended by SIGTERM or SIGINT as a service manager would.
+        const Vf i(rec->I, rec->I + 8000), q(rec->Q, rec->Q + 8000);
+        for (auto [connectTo, signal] : {std::pair{1, SIGTERM}, std::pair{0, SIGINT}}) {
+            const quint16 port = freePort();
+            Serve s({"--from", "18", file(), "--port", QString::number(port), "--connect-to", QString::number(connectTo),
+                     "--clock", "3.84e6"});
+            QCOMPARE(s.firstLine(), QString("listening on 127.0.0.1:%1").arg(port));
+            Client c(port);
+            // As after a successful load: flag set, count and rate of the file.
+            QCOMPARE(c.take(24), value(3, 1.0f) + value(1, 8000.0f) + value(0, 3.84e6f));
+            const QByteArray sym = symbols(i, q);
+            QByteArray want = sym + value(3, 1.0f) + value(0, 3.84e6f) + value(1, 8000.0f) + (connectTo ? sym : "");
+            // The length closes the stream: nothing may come between.
+            c.send("GetSymbolGetNewStateGetSequenceLength");
+            want += value(1, 8000.0f);
+            QVERIFY(c.take(want.size()) == want);
+            // Exactly one line on stdout.
+            QCOMPARE(s.stop(signal), 0);
+            QCOMPARE(s.p.readAllStandardOutput(), QByteArray());
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TstCli)
 #include "tst_cli.moc"

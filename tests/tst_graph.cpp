@@ -1,50 +1,30 @@
-// The "IQ Graph" dialog, built and inspected without running it.
-#include "app/mainwindow.h"
-#include "app/prompts.h"
-#include "formats/fileio.h"
+// The transform, the polar conversion and the time windows; the "IQ Graph"
+// dialog, built and inspected without running it (tst_window opens it from
+// the window's buttons).
 #include "graph/fftgraph.h"
 #include "graph/spectral.h"
 #include "guitest.h"
 
-#include <QDialogButtonBox>
-#include <QDoubleSpinBox>
-#include <QComboBox>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QPushButton>
-#include <QtTest>
-#include <cmath>
 #include <complex>
 #include <functional>
-#include <memory>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
-#include <qwt_plot_grid.h>
 #include <qwt_plot_textlabel.h>
 #include <qwt_scale_div.h>
-#include <random>
 
 namespace {
 
 using cd = std::complex<double>;
 
-// A record that owns its arrays for the length of one test.
-struct Rec {
-    IQDatStr d;
-    Rec(uint64_t n, double fs, const std::function<cd(uint64_t)>& sample)
+// A record of n samples of a signal at sample rate fs, shown in a mode.
+struct Sig : testutil::Rec {
+    Sig(uint64_t n, double fs, const std::function<cd(uint64_t)>& sample, int mode = 0) : testutil::Rec(n)
     {
-        if (n) {
-            MakeIQArr(&d, n);
-            for (uint64_t k = 0; k < n; ++k) {
-                const cd v = sample(k);
-                d.I[k] = float(v.real());
-                d.Q[k] = float(v.imag());
-            }
-        }
-        d.N = n;
-        d.Clock = fs;
+        for (uint64_t k = 0; k < n; ++k)
+            r.I[k] = float(sample(k).real()), r.Q[k] = float(sample(k).imag());
+        r.Clock = fs;
+        r.GrfMode = mode;
     }
-    ~Rec() { FreeArr(&d); }
 };
 
 std::function<cd(uint64_t)> tone(double f, double fs, double amp = 1, double phase = 0)
@@ -55,34 +35,59 @@ std::function<cd(uint64_t)> tone(double f, double fs, double amp = 1, double pha
 std::function<cd(uint64_t)> noise(unsigned seed)
 {
     auto gen = std::make_shared<std::mt19937>(seed);
-    return [gen](uint64_t) {
-        std::normal_distribution<double> g;
-        return cd(g(*gen), g(*gen));
-    };
+    auto g = std::make_shared<std::normal_distribution<double>>();
+    return [=](uint64_t) { return cd((*g)(*gen), (*g)(*gen)); };
 }
 
 QwtPlot* plot(FftGraph& g, const char* name) { return g.findChild<QwtPlot*>(name); }
 
-QwtPlotCurve* curveOf(QwtPlot* p)
+// The first plot item of a kind, or null.
+template <class T>
+T* firstOf(QwtPlot* p, int rtti)
 {
-    const QwtPlotItemList items = p->itemList(QwtPlotItem::Rtti_PlotCurve);
-    return items.isEmpty() ? nullptr : static_cast<QwtPlotCurve*>(items.first());
+    const QwtPlotItemList items = p->itemList(rtti);
+    return items.isEmpty() ? nullptr : static_cast<T*>(items.first());
 }
-
+QwtPlotCurve* curveOf(QwtPlot* p) { return firstOf<QwtPlotCurve>(p, QwtPlotItem::Rtti_PlotCurve); }
 QString noticeOf(QwtPlot* p)
 {
-    const QwtPlotItemList items = p->itemList(QwtPlotItem::Rtti_PlotTextLabel);
-    return items.isEmpty() ? QString() : static_cast<QwtPlotTextLabel*>(items.first())->text().text();
+    auto* label = firstOf<QwtPlotTextLabel>(p, QwtPlotItem::Rtti_PlotTextLabel);
+    return label ? label->text().text() : QString();
 }
 
-// Index of the highest point of the curve.
-size_t peak(const QwtPlotCurve* c)
+// The highest point of the curve.
+QPointF peak(const QwtPlotCurve* c)
 {
     size_t best = 0;
     for (size_t i = 1; i < c->dataSize(); ++i)
         if (c->sample(i).y() > c->sample(best).y())
             best = i;
-    return best;
+    return c->sample(best);
+}
+
+// The dialog built on a record, the plot its mode shows and that plot's curve.
+struct View {
+    AnaStr s;
+    FftGraph g;
+    QwtPlot* p;
+    QwtPlotCurve* c;
+    explicit View(IQDatStr* r, const AnaStr& set = AnaStr())
+        : s(set), g(r, &s), p(plot(g, r->GrfMode == 1 ? "plt2" : "plt")), c(curveOf(p)) {}
+    double bound(int axis, bool upper) const
+    {
+        return upper ? p->axisScaleDiv(axis).upperBound() : p->axisScaleDiv(axis).lowerBound();
+    }
+};
+
+// The reference transform, 1/sqrt(n) * sum x[i] e^(+j 2 pi k i / n), of one
+// bin; k*i is reduced modulo n (a power of two) so every angle is exact.
+cd directBin(const QVector<double>& re, const QVector<double>& im, unsigned k)
+{
+    const unsigned n = unsigned(re.size());
+    cd sum = 0;
+    for (unsigned i = 0; i < n; ++i)
+        sum += cd(re[int(i)], im[int(i)]) * std::polar(1.0, 2 * pi * double((uint64_t(k) * i) % n) / n);
+    return sum / std::sqrt(double(n));
 }
 
 } // namespace
@@ -90,437 +95,186 @@ size_t peak(const QwtPlotCurve* c)
 class TstGraph : public QObject {
     Q_OBJECT
 private slots:
-    void form();
-    void titlesByMode_data();
-    void titlesByMode();
-    void binCountAndFrequencies_data();
-    void binCountAndFrequencies();
-    void longRecordShowsItsFirst2p20();
-    void toneLandsOnItsSide_data();
-    void toneLandsOnItsSide();
-    void phaseOfATone_data();
-    void phaseOfATone();
-    void nothingToDraw_data();
-    void nothingToDraw();
-    void iqSquareFromLargerComponent_data();
-    void iqSquareFromLargerComponent();
-    void traceTakesCountAndRateFromSettings_data();
-    void traceTakesCountAndRateFromSettings();
-    void recordIsNotChanged();
-    void windowButtonsOpenTheirView();
-};
-
-void TstGraph::form()
-{
-    Rec r(64, 1e6, noise(1));
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QCOMPARE(g.objectName(), QString("FftGraph"));
-    QCOMPARE(g.windowTitle(), QString("IQ Graph"));
-    QCOMPARE(g.size(), QSize(728, 512));
-    QVERIFY(!g.styleSheet().isEmpty());
-    QCOMPARE(plot(g, "plt")->geometry(), QRect(10, 10, 711, 461));
-    QCOMPARE(plot(g, "plt2")->geometry(), QRect(150, 10, 461, 461));
-    auto* box = g.findChild<QDialogButtonBox*>("buttonBox");
-    QVERIFY(box);
-    QCOMPARE(box->geometry(), QRect(640, 480, 81, 32));
-    QCOMPARE(box->orientation(), Qt::Horizontal);
-    QCOMPARE(box->standardButtons(), QDialogButtonBox::Ok);
-
-    QwtPlotCurve* c = curveOf(plot(g, "plt"));
-    QVERIFY(c && c->isVisible());
-    QCOMPARE(c->pen().color(), QColor(Qt::lightGray));
-    QCOMPARE(c->pen().width(), 0);
-    QCOMPARE(c->pen().style(), Qt::SolidLine);
-    const QwtPlotItemList grids = plot(g, "plt")->itemList(QwtPlotItem::Rtti_PlotGrid);
-    QCOMPARE(grids.size(), 1);
-    auto* grid = static_cast<QwtPlotGrid*>(grids.first());
-    QVERIFY(grid->xEnabled() && grid->yEnabled());
-    QCOMPARE(grid->majorPen().color(), QColor(Qt::yellow));
-    QCOMPARE(grid->majorPen().width(), 0);
-
-    // OK closes the dialog; pressed here without a modal loop.
-    g.show();
-    box->button(QDialogButtonBox::Ok)->click();
-    QCOMPARE(g.result(), int(QDialog::Accepted));
-    QVERIFY(!g.isVisible());
-}
-
-void TstGraph::titlesByMode_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("plotName");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("xTitle");
-    QTest::addColumn<QString>("yTitle");
-    QTest::newRow("spectrum") << 0 << "plt" << "Spectrum" << "Frequency/MHz" << "Level/dB";
-    QTest::newRow("i vs q") << 1 << "plt2" << "I vs. Q" << "I" << "Q";
-    QTest::newRow("group delay") << 2 << "plt" << "Phase" << "Frequency/MHz" << "Phase/rad";
-    QTest::newRow("unknown mode") << 7 << "plt" << "Spectrum" << "Frequency/MHz" << "Level/dB";
-}
-
-void TstGraph::titlesByMode()
-{
-    QFETCH(int, mode);
-    QFETCH(QString, plotName);
-    QFETCH(QString, title);
-    QFETCH(QString, xTitle);
-    QFETCH(QString, yTitle);
-    Rec r(100, 1e6, noise(2));
-    r.d.GrfMode = mode;
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QwtPlot* shown = plot(g, qPrintable(plotName));
-    QwtPlot* other = plot(g, plotName == "plt" ? "plt2" : "plt");
-    QVERIFY(!shown->isHidden());
-    QVERIFY(other->isHidden());
-    QCOMPARE(shown->title().text(), title);
-    QCOMPARE(shown->axisTitle(QwtPlot::xBottom).text(), xTitle);
-    QCOMPARE(shown->axisTitle(QwtPlot::yLeft).text(), yTitle);
-    QVERIFY(curveOf(shown));
-    QVERIFY(!curveOf(other));
-    QVERIFY(noticeOf(shown).isEmpty());
-}
-
-void TstGraph::binCountAndFrequencies_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("n");
-    QTest::addColumn<int>("bins");
-    for (int mode : {0, 2}) {
-        const int rows[][2] = {{1, 1}, {2, 2}, {3, 2}, {1000, 512}, {1023, 512},
-                               {1024, 1024}, {1025, 1024}, {8191, 4096}, {8192, 8192}};
-        for (auto& row : rows)
-            QTest::newRow(qPrintable(QStringLiteral("mode%1 n%2").arg(mode).arg(row[0])))
-                << mode << row[0] << row[1];
-    }
-}
-
-void TstGraph::binCountAndFrequencies()
-{
-    QFETCH(int, mode);
-    QFETCH(int, n);
-    QFETCH(int, bins);
-    const double fs = 3e6;
-    Rec r(uint64_t(n), fs, noise(uint64_t(n)));
-    r.d.GrfMode = mode;
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QwtPlot* plt = plot(g, "plt");
-    QwtPlotCurve* c = curveOf(plt);
-    QCOMPARE(int(c->dataSize()), bins);
-    // The bottom axis spans the band; bin i sits at (i - N/2 + 1) * fs/N with
-    // zero frequency at N/2 - 1 and +fs/2 last.
-    QCOMPARE(plt->axisScaleDiv(QwtPlot::xBottom).lowerBound(), -1.5);
-    QCOMPARE(plt->axisScaleDiv(QwtPlot::xBottom).upperBound(), 1.5);
-    const double step = fs / bins / 1e6;
-    for (int i = 0; i < bins; ++i) {
-        const double want = bins == 1 ? 0 : (i - bins / 2 + 1) * step;
-        QVERIFY(std::fabs(c->sample(size_t(i)).x() - want) < 1e-12);
-        QVERIFY(std::isfinite(c->sample(size_t(i)).y()));
-        if (mode == 0)
-            QVERIFY(c->sample(size_t(i)).y() <= 0 && c->sample(size_t(i)).y() >= FftGraph::FloorDb);
-        else
-            QVERIFY(std::fabs(c->sample(size_t(i)).y()) <= pi + 1e-12);
-    }
-    if (mode == 0)
-        QCOMPARE(c->sample(peak(c)).y(), 0.0);
-}
-
-void TstGraph::longRecordShowsItsFirst2p20()
-{
-    // The first 2^20 samples hold a weak tone; what follows a strong one at
-    // another frequency, which must not show.
-    const uint64_t n = FftGraph::MaxPoints + 4097;
-    const double fs = 1 << 20;
-    auto first = tone(1000, fs, 0.01), tail = tone(-5000, fs, 100);
-    Rec r(n, fs, [&](uint64_t k) { return k < FftGraph::MaxPoints ? first(k) : tail(k); });
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QwtPlotCurve* c = curveOf(plot(g, "plt"));
-    QCOMPARE(c->dataSize(), size_t(FftGraph::MaxPoints));
-    QVERIFY(std::fabs(c->sample(peak(c)).x() - 1000 / 1e6) < 1e-12);
-}
-
-void TstGraph::toneLandsOnItsSide_data()
-{
-    QTest::addColumn<int>("n");
-    QTest::addColumn<double>("fs");
-    QTest::addColumn<double>("f");
-    // On a bin, between bins, near both band edges, both signs.
-    const double fs = 1.024e6;
-    for (double f : {1000.0, 137000.0, 137500.0, 511000.0, 250.0, 3333.3})
-        for (double sign : {1.0, -1.0})
-            QTest::newRow(qPrintable(QStringLiteral("%1").arg(sign * f))) << 1024 << fs << sign * f;
-    QTest::newRow("1000 samples") << 1000 << 1e8 << 12.5e6;
-    QTest::newRow("1000 samples neg") << 1000 << 1e8 << -30e6;
-}
-
-void TstGraph::toneLandsOnItsSide()
-{
-    QFETCH(int, n);
-    QFETCH(double, fs);
-    QFETCH(double, f);
-    Rec r(uint64_t(n), fs, tone(f, fs, 0.5));
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QwtPlotCurve* c = curveOf(plot(g, "plt"));
-    const size_t p = peak(c);
-    const double bin = fs / double(c->dataSize()) / 1e6;
-    const QPointF top = c->sample(p);
-    QVERIFY2(std::fabs(top.x() - f / 1e6) <= bin,
-             qPrintable(QStringLiteral("peak at %1 MHz, tone at %2 MHz").arg(top.x()).arg(f / 1e6)));
-    if (std::fabs(f / 1e6) >= bin)
-        QVERIFY(f > 0 ? top.x() > 0 : top.x() < 0);
-    QCOMPARE(top.y(), 0.0);
-}
-
-void TstGraph::phaseOfATone_data()
-{
-    QTest::addColumn<double>("phase");
-    // Beyond +-pi/2 too: the angle keeps its quadrant.
-    for (double ph : {0.0, 0.3, 1.2, 2.5, -2.0, -0.1, 3.0})
-        QTest::newRow(qPrintable(QString::number(ph))) << ph;
-}
-
-void TstGraph::phaseOfATone()
-{
-    QFETCH(double, phase);
-    const double fs = 1e6;
-    const double f = 37 * fs / 256;
-    Rec r(256, fs, tone(f, fs, 1, phase));
-    r.d.GrfMode = 2;
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QwtPlotCurve* c = curveOf(plot(g, "plt"));
-    QCOMPARE(c->dataSize(), size_t(256));
-    for (size_t i = 0; i < c->dataSize(); ++i)
-        if (std::fabs(c->sample(i).x() - f / 1e6) < 1e-9)
-            QVERIFY2(std::fabs(c->sample(i).y() - phase) < 1e-5, qPrintable(QString::number(c->sample(i).y())));
-}
-
-void TstGraph::nothingToDraw_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("n");
-    QTest::addColumn<float>("value");
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
-    for (int mode : {0, 1, 2}) {
-        const QString m = QStringLiteral("mode%1 ").arg(mode);
-        QTest::newRow(qPrintable(m + "empty")) << mode << 0 << 0.0f;
-        QTest::newRow(qPrintable(m + "one zero")) << mode << 1 << 0.0f;
-        QTest::newRow(qPrintable(m + "zeros")) << mode << 1000 << 0.0f;
-        QTest::newRow(qPrintable(m + "nan")) << mode << 64 << nan;
-        QTest::newRow(qPrintable(m + "inf")) << mode << 64 << inf;
-    }
-}
-
-void TstGraph::nothingToDraw()
-{
-    // An empty plot with a short message, and never a NaN in the axes.
-    QFETCH(int, mode);
-    QFETCH(int, n);
-    QFETCH(float, value);
-    Rec r(uint64_t(n), 1e6, [](uint64_t) { return cd(0, 0); });
-    if (n)
-        r.d.Q[n / 2] = value;
-    r.d.GrfMode = mode;
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QwtPlot* p = plot(g, mode == 1 ? "plt2" : "plt");
-    QwtPlotCurve* c = curveOf(p);
-    const bool zeroIq = mode == 1 && n > 0 && value == 0;
-    if (zeroIq) {
-        // I vs. Q of zeros is a legitimate point at the origin.
-        QCOMPARE(int(c->dataSize()), n);
-    } else {
-        QCOMPARE(c->dataSize(), size_t(0));
-        QVERIFY(!noticeOf(p).isEmpty());
-    }
-    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
-        const QwtScaleDiv& d = p->axisScaleDiv(axis);
-        QVERIFY(std::isfinite(d.lowerBound()) && std::isfinite(d.upperBound()));
-    }
-}
-
-void TstGraph::iqSquareFromLargerComponent_data()
-{
-    QTest::addColumn<double>("maxI");
-    QTest::addColumn<double>("maxQ");
-    QTest::addColumn<bool>("negativePeak");
-    QTest::newRow("Q larger") << 0.5 << 2.0 << false;
-    QTest::newRow("I larger") << 3.0 << 0.25 << false;
-    QTest::newRow("Q larger, negative") << 0.5 << 2.0 << true;
-    QTest::newRow("I larger, negative") << 1.5 << 1.25 << true;
-}
-
-void TstGraph::iqSquareFromLargerComponent()
-{
-    QFETCH(double, maxI);
-    QFETCH(double, maxQ);
-    QFETCH(bool, negativePeak);
-    // 1000 samples: the constellation is not cut to a power of two.
-    const int n = 1000;
-    Rec r(n, 1e6, [&](uint64_t k) {
-        const double a = 2 * pi * double(k) / 250;
-        return cd(maxI * 0.9 * std::cos(a), maxQ * 0.9 * std::sin(a));
-    });
-    const double sign = negativePeak ? -1 : 1;
-    r.d.I[17] = float(sign * maxI);
-    r.d.Q[503] = float(sign * maxQ);
-    r.d.GrfMode = 1;
-    AnaStr s;
-    FftGraph g(&r.d, &s);
-    QwtPlot* p = plot(g, "plt2");
-    const double m = std::max(maxI, maxQ);
-    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
-        QCOMPARE(p->axisScaleDiv(axis).lowerBound(), -m);
-        QCOMPARE(p->axisScaleDiv(axis).upperBound(), m);
-    }
-    QwtPlotCurve* c = curveOf(p);
-    QCOMPARE(int(c->dataSize()), n);
-    QCOMPARE(c->sample(17).x(), double(r.d.I[17]));
-    QCOMPARE(c->sample(503).y(), double(r.d.Q[503]));
-}
-
-void TstGraph::traceTakesCountAndRateFromSettings_data()
-{
-    QTest::addColumn<int>("srcTab");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("count");      // settings' sample count
-    QTest::addColumn<int>("points");     // what the curve must hold
-    QTest::addColumn<double>("half");    // half the band, MHz
-    for (int mode : {0, 1}) {
-        const QString m = QStringLiteral("mode%1 ").arg(mode);
-        QTest::newRow(qPrintable(m + "trace")) << 1 << mode << 256 << 256 << 1.0;
-        QTest::newRow(qPrintable(m + "trace, 300")) << 1 << mode << 300 << (mode ? 300 : 256) << 1.0;
-        // More than the record holds: only what is there is read.
-        QTest::newRow(qPrintable(m + "trace, too many")) << 1 << mode << 5000 << 1024 << 1.0;
-        QTest::newRow(qPrintable(m + "trace, none")) << 1 << mode << 0 << 0 << 1.0;
-        QTest::newRow(qPrintable(m + "file")) << 0 << mode << 256 << 1024 << 4.0;
-    }
-}
-
-void TstGraph::traceTakesCountAndRateFromSettings()
-{
-    QFETCH(int, srcTab);
-    QFETCH(int, mode);
-    QFETCH(int, count);
-    QFETCH(int, points);
-    QFETCH(double, half);
-    // The tone sits at +0.25 MHz at the settings' rate of 2 MHz, so at 1 MHz
-    // at the record's own 8 MHz.
-    Rec r(1024, 8e6, tone(0.25e6, 2e6));
-    r.d.SrcTab = srcTab;
-    r.d.GrfMode = mode;
-    AnaStr s;
-    s.Count = uint64_t(count);
-    s.SRate = 2e6;
-    FftGraph g(&r.d, &s);
-    QwtPlot* p = plot(g, mode == 1 ? "plt2" : "plt");
-    QwtPlotCurve* c = curveOf(p);
-    QCOMPARE(int(c->dataSize()), points);
-    if (mode == 0) {
-        QCOMPARE(p->axisScaleDiv(QwtPlot::xBottom).upperBound(), half);
-        if (points)
-            QVERIFY(std::fabs(c->sample(peak(c)).x() - 0.25 * half) <= 2 * half / points);
-    }
-}
-
-void TstGraph::recordIsNotChanged()
-{
-    for (int mode : {0, 1, 2}) {
-        Rec r(1000, 1e6, noise(9));
-        r.d.GrfMode = mode;
-        const std::vector<float> i(r.d.I, r.d.I + 1000), q(r.d.Q, r.d.Q + 1000);
-        AnaStr s;
-        { FftGraph g(&r.d, &s); }
-        QVERIFY(std::equal(i.begin(), i.end(), r.d.I));
-        QVERIFY(std::equal(q.begin(), q.end(), r.d.Q));
-        QCOMPARE(r.d.N, uint64_t(1000));
-        QCOMPARE(r.d.GrfMode, mode);
-    }
-}
-
-namespace {
-
-// Hands the window the prepared file names and swallows its messages.
-class Answers : public Prompts {
-public:
-    QStringList files;
-    QStringList shown;
-    QString openFile(QWidget*, const QString&, const QString&, const QString&) override
+    // Every bin of small transforms, and both ends, the middle and random
+    // bins of large ones, where the reordering is most likely to go wrong.
+    void agreesWithDirectTransform()
     {
-        return files.isEmpty() ? QString() : files.takeFirst();
-    }
-    void warning(QWidget*, const QString& title, const QString& text, const QString&) override
-    {
-        shown << title + QStringLiteral(": ") + text;
-    }
-};
-
-} // namespace
-
-void TstGraph::windowButtonsOpenTheirView()
-{
-    QTemporaryDir home, work;
-    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
-    Answers ask;
-    SetPrompts(&ask);
-    // 1000 samples of a +0.25 MHz tone at 2 MHz as interleaved float32.
-    const QString path = work.filePath(QStringLiteral("tone.iqw"));
-    {
-        QByteArray b(1000 * 8, 0);
-        auto t = tone(0.25e6, 2e6, 0.5);
-        for (int k = 0; k < 1000; ++k) {
-            io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k, float(t(uint64_t(k)).real()));
-            io::putf32(reinterpret_cast<uint8_t*>(b.data()) + 8 * k + 4, float(t(uint64_t(k)).imag()));
+        const std::pair<unsigned, unsigned> rows[] = {{2, 2}, {4, 4}, {16, 16}, {32, 32}, {256, 256}, {2048, 2048},
+                                                      {4096, 16}, {8192, 16}, {32768, 16}, {262144, 16}, {1048576, 6}};
+        for (auto [n, checked] : rows) {
+            testutil::Rec src(n, n);
+            QVector<double> re(src->I, src->I + n), im(src->Q, src->Q + n);
+            const QVector<double> r0 = re, i0 = im;
+            IQSignal::fft(&re, &im, n);
+            std::mt19937 gen(3);
+            double err = 0, big = 0;
+            for (unsigned c = 0; c < checked; ++c) {
+                const unsigned k = checked == n ? c : c == 0 ? 0 : c == 1 ? n - 1 : c == 2 ? n / 2 : gen() % n;
+                const cd want = directBin(r0, i0, k);
+                err = std::max(err, std::abs(cd(re[int(k)], im[int(k)]) - want));
+                big = std::max(big, std::abs(want));
+            }
+            QVERIFY2(err <= 1e-9 * big, qPrintable(QStringLiteral("n %1: %2 vs %3").arg(n).arg(err).arg(big)));
         }
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(b);
+        // One point is its own transform; a length that is not a power of
+        // two, zero, or longer than the vectors changes nothing.
+        const QVector<double> r0{1, 2, 3}, i0{0, -1.25, 0};
+        for (unsigned n : {0u, 1u, 3u, 4u}) {
+            QVector<double> re = r0, im = i0;
+            IQSignal::fft(&re, &im, n);
+            QVERIFY(re == r0 && im == i0);
+        }
     }
-    MainWindow w;
-    auto* type = w.findChild<QComboBox*>(QStringLiteral("Load_Typ"));
-    type->setCurrentIndex(type->findText(QStringLiteral("IQW mixed, iqiqiq"), Qt::MatchStartsWith));
-    ask.files << path;
-    w.findChild<QPushButton*>(QStringLiteral("Load_I"))->click();
-    w.findChild<QDoubleSpinBox*>(QStringLiteral("Load_SRat"))->setValue(2e6);
-    w.findChild<QPushButton*>(QStringLiteral("Load_Lod"))->click();
-    QVERIFY2(ask.shown.isEmpty(), qPrintable(ask.shown.join('\n')));
 
-    struct Row { const char* button; const char* plot; const char* title; int points; };
-    const Row rows[] = {{"Spec", "plt", "Spectrum", 512}, {"IvsQ", "plt2", "I vs. Q", 1000},
-                        {"GDel", "plt", "Phase", 512}};
-    for (const Row& r : rows) {
-        auto* button = w.findChild<QPushButton*>(QLatin1String(r.button));
-        QVERIFY(button->isEnabled());
-        // Inspected and closed from inside the dialog's own loop, so the
-        // modal run ends as soon as it has started.
-        QString title;
-        int points = -1;
-        double top = 0;
-        QTimer::singleShot(0, [&] {
-            auto* g = qobject_cast<FftGraph*>(QApplication::activeModalWidget());
-            if (!g)
-                return;
-            QwtPlot* p = plot(*g, r.plot);
-            title = p->title().text();
-            points = int(curveOf(p)->dataSize());
-            top = p->axisScaleDiv(QwtPlot::xBottom).upperBound();
-            g->accept();
-        });
-        button->click();
-        QCoreApplication::processEvents();
-        QCOMPARE(title, QString(r.title));
-        QCOMPARE(points, r.points);
-        if (QByteArray(r.plot) == "plt")
-            QCOMPARE(top, 1.0);   // +fs/2 in MHz, from the rate given at load
-        QVERIFY(!QApplication::activeModalWidget());
+
+    // Periodic Hann (zero first point, w[i] = w[n-i]), the symmetric form
+    // without zero ends, one point keeping the sample; Hamming weighting the
+    // samples, 0.08 at both ends and 1 in the middle, a single sample left as
+    // it is (it would divide by zero); nothing written past n. The record's
+    // type selects the window (2 Hann, 3 Hamming, others none) for the I (0)
+    // or Q (any other) samples.
+    void polarAndWindows()
+    {
+        const std::pair<int, std::vector<float>> hann[] = {{4, {0, 0.5f, 1, 0.5f, 9}}, {-3, {0.5f, 1, 0.5f, 9}}, {1, {1, 9}}, {0, {9}}};
+        for (const auto& [n, want] : hann) {
+            std::vector<float> w(want.size(), 9);
+            HanWin(w.data(), (unsigned long)std::abs(n), n >= 0);   // negative: the symmetric form
+            QVERIFY(w == want);
+        }
+        std::vector<float> v(1000);
+        HanWin(v.data(), 1000, 1);
+        for (int i = 1; i < 1000; ++i)
+            QVERIFY(v[size_t(i)] == v[size_t(1000 - i)] && v[500] == 1.0f);
+        for (unsigned long n : {1ul, 2ul, 3ul, 10ul, 1001ul}) {
+            std::vector<float> x(n + 1, 2.0f);
+            HamWin(x.data(), n);
+            QVERIFY(n == 1 ? x[0] == 2.0f : std::fabs(x[0] - 0.16f) < 1e-6f && std::fabs(x[n - 1] - 0.16f) < 1e-6f);
+            QVERIFY((n % 2 == 0 || std::fabs(x[n / 2] - 2.0f) < 1e-6f) && x[n] == 2.0f);
+        }
+        for (int typ : {0, 1, 2, 3, 4, 24})
+            for (int which : {0, 1, 5})
+                for (int n : {1, 2, 9, 64}) {
+                    testutil::Rec d{uint64_t(n)};
+                    d->Typ = typ;
+                    std::vector<float> wantI(d->I, d->I + n), wantQ(d->Q, d->Q + n), w(size_t(n), 1.0f);
+                    std::vector<float>& hit = which == 0 ? wantI : wantQ;
+                    if (typ == 2)
+                        HanWin(w.data(), (unsigned long)n, 1);
+                    for (int k = 0; k < n; ++k)
+                        hit[size_t(k)] *= w[size_t(k)];
+                    if (typ == 3)
+                        HamWin(hit.data(), (unsigned long)n);
+                    CnvWin(which, &d.r);
+                    QVERIFY(std::equal(wantI.begin(), wantI.end(), d->I) && std::equal(wantQ.begin(), wantQ.end(), d->Q));
+                    FreeArr(&d.r);
+                    CnvWin(which, &d.r);   // no arrays: nothing to weight
+                }
+        // The angle keeps its quadrant, 0+0j has phase 0 rather than NaN, -180
+        // is given as 180; the arrays stop at n and at the vectors' end, and
+        // take one output only.
+        const double rows[][4] = {{0, 1, 1, 90}, {-1, 0, 1, 180}, {1, 0, 1, 0}, {0, -2, 2, -90}, {1, 1, std::sqrt(2.0), 45},
+                                  {-1, -1, std::sqrt(2.0), -135}, {-3, 4, 5, 180 - std::atan(4.0 / 3) * 180 / pi}, {0, 0, 0, 0},
+                                  {-0.0, -0.0, 0, 0}, {-2, -0.0, 2, 180}};
+        const int n = int(std::size(rows));
+        QVector<double> re, im;
+        std::vector<double> mag(n + 1, -7), ph(n + 1, -7), ph2(n + 1, -7);
+        for (auto [r, i, m, deg] : rows) {
+            double gm = -1, gp = -1;
+            ToPolarSgl(r, i, &gm, &gp);
+            QVERIFY2(std::fabs(gm - m) < 1e-12 && std::fabs(gp - deg) < 1e-9, qPrintable(QString::number(gp)));
+            re << r;
+            im << i;
+        }
+        ToPolarArr(re, im, 0, mag.data(), ph.data());
+        QCOMPARE(mag[0], -7.0);
+        ToPolarArr(re, im, n, mag.data(), ph.data());
+        ToPolarArr(re, im, n + 100, nullptr, ph2.data());
+        for (int k = 0; k < n; ++k)
+            QVERIFY(std::fabs(mag[k] - rows[k][2]) < 1e-12 && std::fabs(ph[k] - rows[k][3]) < 1e-9 && ph2[k] == ph[k]);
+        QVERIFY(mag[n] == -7.0 && ph2[n] == -7.0);
     }
-    SetPrompts(nullptr);
-}
+
+    // The largest power of two of the samples, over the band: bin i at
+    // (i - N/2 + 1) * fs/N, zero at N/2 - 1, +fs/2 last; the strongest bin
+    // at 0 dB, none below the floor.
+    void binCountAndFrequencies()
+    {
+        const int rows[][2] = {{1, 1}, {2, 2}, {3, 2}, {1000, 512}, {1023, 512}, {1024, 1024}, {1025, 1024}, {8191, 4096}, {8192, 8192}};
+        for (int mode : {0, 2})
+            for (auto [n, bins] : rows) {
+                Sig r(uint64_t(n), 3e6, noise(uint32_t(n)), mode);
+                View v(&r.r);
+                QCOMPARE(int(v.c->dataSize()), bins);
+                QVERIFY(v.bound(QwtPlot::xBottom, false) == -1.5 && v.bound(QwtPlot::xBottom, true) == 1.5);
+                for (int i = 0; i < bins; ++i) {
+                    const QPointF p = v.c->sample(size_t(i));
+                    QVERIFY(std::fabs(p.x() - (bins == 1 ? 0 : (i - bins / 2 + 1) * 3.0 / bins)) < 1e-12);
+                    QVERIFY(mode == 0 ? p.y() <= 0 && p.y() >= FftGraph::FloorDb : std::fabs(p.y()) <= pi + 1e-12);
+                }
+                QVERIFY(mode != 0 || peak(v.c).y() == 0.0);
+            }
+        // Of a longer record only the first 2^20 samples are shown: a weak
+        // tone there, not the strong one after them.
+        auto first = tone(1000, 1 << 20, 0.01), tail = tone(-5000, 1 << 20, 100);
+        Sig r(FftGraph::MaxPoints + 4097, 1 << 20, [&](uint64_t k) { return k < FftGraph::MaxPoints ? first(k) : tail(k); });
+        View v(&r.r);
+        QVERIFY(v.c->dataSize() == FftGraph::MaxPoints && std::fabs(peak(v.c).x() - 1000 / 1e6) < 1e-12);
+    }
+
+    // An empty plot with a short message, never a NaN in the axes; I vs. Q
+    // of zeros is a legitimate point at the origin.
+    void nothingToDrawAndIqFrame()
+    {
+        const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+        const std::pair<int, float> rows[] = {{0, 0}, {1, 0}, {1000, 0}, {64, nan}, {64, inf}};
+        for (int mode : {0, 1, 2})
+            for (auto [n, value] : rows) {
+                Sig r(uint64_t(n), 1e6, [](uint64_t) { return cd(0, 0); }, mode);
+                n ? void(r->Q[n / 2] = value) : FreeArr(&r.r);   // no samples: no arrays either
+                View v(&r.r);
+                const bool zeroIq = mode == 1 && n > 0 && value == 0;
+                QVERIFY(int(v.c->dataSize()) == (zeroIq ? n : 0) && (zeroIq || !noticeOf(v.p).isEmpty()));
+                for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft})
+                    QVERIFY(std::isfinite(v.bound(axis, false)) && std::isfinite(v.bound(axis, true)));
+            }
+        // The I vs. Q frame is a square from the larger component, whatever its
+        // sign, over all 1000 points (the constellation is not cut to a power
+        // of two).
+        const std::tuple<double, double, double> frames[] = {{0.5, 2.0, 1}, {3.0, 0.25, 1}, {0.5, 2.0, -1}, {1.5, 1.25, -1}};
+        for (auto [maxI, maxQ, sign] : frames) {
+            Sig r(1000, 1e6, [&](uint64_t k) { return cd(maxI * 0.9 * std::cos(k / 40.0), maxQ * 0.9 * std::sin(k / 40.0)); }, 1);
+            r->I[17] = float(sign * maxI);
+            r->Q[503] = float(sign * maxQ);
+            View v(&r.r);
+            const double m = std::max(maxI, maxQ);
+            for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft})
+                QVERIFY(v.bound(axis, false) == -m && v.bound(axis, true) == m);
+            QVERIFY(v.c->dataSize() == 1000 && v.c->sample(17).x() == double(r->I[17]) && v.c->sample(503).y() == double(r->Q[503]));
+        }
+    }
+
+    // Trace data takes its count and rate from the settings, never more
+    // samples than the record holds. The tone sits at +0.25 MHz at the
+    // settings' rate of 2 MHz, so at 1 MHz at the record's own 8 MHz.
+    void traceTakesCountAndRateFromSettings()
+    {
+        const struct { int srcTab, count, points, pointsIq; double half; } rows[] = {
+            {1, 256, 256, 256, 1}, {1, 300, 256, 300, 1}, {1, 5000, 1024, 1024, 1}, {1, 0, 0, 0, 1}, {0, 256, 1024, 1024, 4}};
+        for (int mode : {0, 1})
+            for (const auto& row : rows) {
+                Sig r(1024, 8e6, tone(0.25e6, 2e6), mode);
+                r->SrcTab = row.srcTab;
+                AnaStr s;
+                s.Count = uint64_t(row.count);
+                s.SRate = 2e6;
+                View v(&r.r, s);
+                const int points = mode ? row.pointsIq : row.points;
+                QCOMPARE(int(v.c->dataSize()), points);
+                QVERIFY(mode || (v.bound(QwtPlot::xBottom, true) == row.half
+                                 && (!points || std::fabs(peak(v.c).x() - 0.25 * row.half) <= 2 * row.half / points)));
+            }
+    }
+};
 
 ORVEX_GUI_TEST_MAIN(TstGraph)
 #include "tst_graph.moc"

@@ -8,7 +8,6 @@
 #include "instrument/hvvisa.h"
 #include "guitest.h"
 #include "testutil.h"
-#include "windowtest.h"
 
 namespace {
 

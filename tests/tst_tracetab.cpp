@@ -12,7 +12,6 @@
 #include "guitest.h"
 #include "testutil.h"
 #include "ui_mainwindow.h"
-#include "windowtest.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,95 +1,137 @@
 // The main window driven through its widgets, offscreen: start-up and
-// shutdown with the configuration file, the load, copy and save actions with
-// their enabling rules and messages, and the progress dialog's cancel.
+// shutdown with the configuration file, the load, copy, save and graph
+// actions with their enabling rules and messages, the progress dialog's
+// cancel; its connection strip and symbol server with a real loopback client
+// (the wire format is tested against the server class); and the
+// configuration file on its own.
 #include "app/inifile.h"
 #include "app/mainwindow.h"
 #include "formats/catalogue.h"
-#include "remote/windowremote.h"
+#include "graph/fftgraph.h"
 #include "guitest.h"
-#include "iqfiles.h"
-#include "testutil.h"
+#include "remote/windowremote.h"
+#include "remoteutil.h"
 #include "ui_mainwindow.h"
-#include "windowtest.h"
 
 #include <QDesktopServices>
 #include <QProgressDialog>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QtTest>
+#include <QTimer>
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
 
-#include <memory>
+using namespace remoteutil;
 
 namespace {
 
 // Forwards to the window's dialog and presses its Cancel (or Escape) as soon
 // as the work reports its first step.
-class CancellingProgress : public Progress {
-public:
-    Progress* inner = nullptr;
-    QWidget* owner = nullptr;
-    bool useEscape = false;
-    bool sawDialog = false;
+struct CancellingProgress : Progress {
+    Progress* inner;
+    QWidget* owner;
+    bool escape, saw = false;
+    CancellingProgress(Progress* p, QWidget* w, bool esc) : inner(p), owner(w), escape(esc) {}
     void begin(const QString& l, uint64_t t) override { inner->begin(l, t); }
     void end() override { inner->end(); }
     void step(uint64_t d) override
     {
         inner->step(d);
-        auto* dlg = owner->findChild<QProgressDialog*>();
-        if (dlg && !sawDialog) {
-            sawDialog = true;
-            useEscape ? QTest::keyClick(dlg, Qt::Key_Escape) : dlg->findChild<QPushButton*>()->click();
-        }
+        if (auto* dlg = owner->findChild<QProgressDialog*>(); dlg && !std::exchange(saw, true))
+            escape ? QTest::keyClick(dlg, Qt::Key_Escape) : dlg->findChild<QPushButton*>()->click();
     }
 };
 
-// Looked up when the catalogue exists, not during static initialisation.
-int kIqwLoad = -1;
-int kIqwSave = -1;
+int LoadRow(const char* name) { return TypeIndex(tl, TL_COUNT, name); }
+int SaveRow(const char* name) { return TypeIndex(ts, TS_COUNT, name); }
+const char* const kIqw = "IQW mixed, iqiqiq....iq";
+QByteArray newState(bool set) { return value(3, set ? 1.0f : 0.0f); }
+
+// The configuration as the two functions see it.
+struct Panel {
+    AnaStr ana;
+    IQDatStr load, save;
+    int port = 0, connectTo = 0, x = 0, y = 0;
+    void read(const QString& path) { LoadIniFile(path, &ana, &load, &save, &port, &connectTo, &x, &y); }
+    void write(const QString& path) const { SaveIniFile(path, ana, load, save, port, connectTo, x, y); }
+    // Every value the file keeps, so that two panels compare in one go.
+    QVariantList values() const
+    {
+        const AnaStr& n = ana;
+        return {n.Rbw, n.SRate, n.TrgOfs, n.RecLen, n.CFreq, n.RefLev, n.Att, n.DigRange, n.DigSRate, n.AnaRange, n.AnaOfs,
+                n.RelBw, n.DevTyp, n.PreTrg, n.IQInp, n.Avg, n.OscCh, n.InpTyp, n.InpMod, n.SbRf, n.SbIf, n.RbwIdx,
+                n.TrgModIdx, n.TrgSlpIdx, n.SRateIdx, quint64(n.Count), quint64(n.OscRecLen), n.RsrcStr, n.FltTyp,
+                n.TrgMod, n.TrgSlp, n.DatTyp, n.Raw, n.Bal, n.HighImp, n.Dith, n.LowPass, load.Clock, load.SrcTab,
+                load.Folder, load.Typ, save.Folder, save.Typ, port, connectTo, x, y};
+    }
+    // Every value away from its default.
+    void fill()
+    {
+        AnaStr& n = ana;
+        n.Rbw = 3e5; n.SRate = 4e7; n.TrgOfs = 1.5; n.RecLen = 2.25; n.CFreq = 2.4e9; n.RefLev = -33.5; n.Att = 10;
+        n.DigRange = 0.5; n.DigSRate = 20; n.AnaRange = 0.25; n.AnaOfs = 0.125; n.RelBw = 0.6; n.DevTyp = 17;
+        n.PreTrg = 12; n.IQInp = 2; n.Avg = 4; n.OscCh = 3; n.InpTyp = 1; n.InpMod = 1; n.SbRf = 0; n.SbIf = 3;
+        n.RbwIdx = 5; n.TrgModIdx = 2; n.TrgSlpIdx = 1; n.SRateIdx = 7; n.Count = 123456; n.OscRecLen = 4096;
+        n.RsrcStr = "GPIB0::20::INSTR"; n.FltTyp = "CHAN"; n.TrgMod = "EXT"; n.TrgSlp = "NEG"; n.DatTyp = "IQ";
+        n.Raw = false; n.Bal = true; n.HighImp = true; n.Dith = true; n.LowPass = true;
+        load.Clock = 3.5e6; load.SrcTab = 1; load.Folder = "/in folder"; load.Typ = 14; save.Folder = "/out";
+        save.Typ = 25; port = 5025; connectTo = 0; x = -20; y = 640;
+    }
+};
 
 } // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
-
-    QTemporaryDir home;
-    QTemporaryDir work;
+    QTemporaryDir home, work;
     FakePrompts ask;
     QString iniPath;
     QUrl openedUrl;
+    quint16 port = 0;
 
-    std::unique_ptr<MainWindow> start() { return std::make_unique<MainWindow>(); }
-    static Ui_MainWindow* ui(MainWindow* w) { return w->ui; }
     QString file(const QString& name) const { return work.filePath(name); }
-
-    // Picks the load type and file and presses Load IQ.
-    void load(MainWindow* w, int type, const QString& path)
+    void configure(int tcpPort, int connectTo = 1)
+    {
+        QSettings s(iniPath, QSettings::IniFormat);
+        s.setValue("Program/TCP Port", tcpPort);
+        s.setValue("Program/Connect To", connectTo);
+    }
+    // A window serving on a free port.
+    std::unique_ptr<MainWindow> start(int connectTo = 1)
+    {
+        SetWindowServerListens(true);
+        configure(port = freePort(), connectTo);
+        return std::make_unique<MainWindow>();
+    }
+    // Picks the load type (IQW by default) and file, and presses Load IQ.
+    void load(MainWindow* w, const QString& name, int type = LoadRow(kIqw))
     {
         w->ui->Load_Typ->setCurrentIndex(type);
-        ask.answers << path;
+        ask.answers << file(name);
         w->ui->Load_I->click();
         w->ui->Load_Lod->click();
     }
-    void chooseSave(MainWindow* w, int type, const QString& path)
+    void chooseSave(MainWindow* w, int type, const QString& name)
     {
         w->ui->Save_Typ->setCurrentIndex(type);
-        ask.answers << path;
+        ask.answers << file(name);
         w->ui->Save_I->click();
     }
     // A window holding n samples, I = k and Q = -k, loaded from src.iqw.
     std::unique_ptr<MainWindow> loaded(int n)
     {
-        WriteIqw(file(QStringLiteral("src.iqw")), n);
-        auto w = start();
-        load(w.get(), kIqwLoad, file(QStringLiteral("src.iqw")));
+        WriteIqw(file("src.iqw"), n);
+        auto w = std::make_unique<MainWindow>();
+        load(w.get(), "src.iqw");
         return w;
     }
     // The data flag as the user sees it: the flag, its box, the graph buttons.
     static QString dataShown(MainWindow* w)
     {
         QString s;
-        for (bool on : {w->dataValid, w->ui->DVal->isChecked(), w->ui->Spec->isEnabled(),
-                        w->ui->IvsQ->isEnabled(), w->ui->GDel->isEnabled()})
-            s += on ? QLatin1Char('1') : QLatin1Char('0');
+        for (bool on : {w->dataValid, w->ui->DVal->isChecked(), w->ui->Spec->isEnabled(), w->ui->IvsQ->isEnabled(),
+                        w->ui->GDel->isEnabled()})
+            s += on ? '1' : '0';
         return s;
     }
 
@@ -102,481 +144,415 @@ private slots:
         QVERIFY(home.isValid() && work.isValid());
         iniPath = UseSettingsHome(home.path());
         SetPrompts(&ask);
-        // These windows never need the symbol server's port.
-        SetWindowServerListens(false);
-        kIqwLoad = TypeIndex(tl, TL_COUNT, "IQW mixed, iqiqiq....iq");
-        kIqwSave = TypeIndex(ts, TS_COUNT, "IQW mixed, iqiqiq....iq");
-        QVERIFY(kIqwLoad >= 0 && kIqwSave >= 0);
     }
     void cleanupTestCase() { SetPrompts(nullptr); }
-
     void init()
     {
         QFile::remove(iniPath);
         ask.clear();
+        // Only the server tests take a port.
+        SetWindowServerListens(false);
     }
     void cleanup() { QCOMPARE(EscFlg, 0); }
 
     void firstStartGivesDefaultsAndWritesFileOnQuit()
     {
-        QVERIFY(!QFile::exists(iniPath));
-        auto w = start();
-        QCOMPARE(w->settingsFolder, home.path() + QStringLiteral("/Halvard/OrvexMc"));
-        QCOMPARE((QList<double>{double(w->ana.DevTyp), w->ana.SRate, w->ana.RecLen, double(w->ana.Count)}),
-                 (QList<double>{6, 1e8, 0.001, 8192}));
-        QCOMPARE(w->pos(), QPoint(100, 100));
-        // The defaults shown, nothing loaded or chosen yet, and the form's own texts.
-        struct Row {
-            const char* name;
-            const char* property;
-            QVariant want;
-        };
-        const Row rows[] = {
+        auto w = std::make_unique<MainWindow>();
+        QVERIFY(w->settingsFolder == home.path() + "/Halvard/OrvexMc" && w->pos() == QPoint(100, 100));
+        // The defaults shown, nothing loaded or chosen yet.
+        const struct { const char* name; const char* property; QVariant want; } rows[] = {
             {"Port", "value", 1000}, {"ConnectTo", "currentIndex", 1}, {"Load_Typ", "currentIndex", 23},
-            {"Load_Typ", "currentText", "Wavesmith (*.ibn)"}, {"Save_Typ", "currentIndex", 0},
-            {"Load_SRat", "value", 1e8}, {"LodTrcIqr", "currentIndex", 0}, {"DVal", "checked", false},
-            {"Spec", "enabled", false}, {"Save_Sav", "enabled", false}, {"Load_Cpy", "enabled", false},
-            {"Load_I", "text", "IQ"}, {"Load_Q", "enabled", false}, {"Save_I", "text", "I"},
-            {"Save_Q", "enabled", true}, {"Trace_Trc", "enabled", false}, {"Conn", "enabled", false},
-            {"DVal", "enabled", false}, {"Quit", "text", "Quit"}, {"PortLbl", "text", "TCP/IP Port"},
-            {"Conn", "text", "Connected"}, {"DVal", "text", "Data Valid"}, {"Spec", "text", "Spectrum"},
-            {"GDel", "text", "Grp.Delay"}, {"IvsQ", "text", "I vs. Q"}, {"Save_Sav", "text", "Save IQ"},
-            {"Save_App", "text", "Append"}, {"Load_Frq_Lbl", "text", "SRate/Hz"}, {"Load_Lod", "text", "Load IQ"},
-            {"Load_Cpy", "text", "Copy IQ"}, {"Trace_Init", "text", "Init"}, {"Trace_Raw", "text", "Raw"},
-            {"Trace_Trc", "text", "Trace IQ"}, {"Trace_Ana_DatTyp", "text", "RAW"},
-            {"actionLoad", "text", "Load Configuration"}, {"actionSave", "text", "Save Configuration"},
-            {"actionQuit", "text", "Quit"}, {"actionContents", "text", "Contents"}, {"actionAbout", "text", "About"},
-            {"Load_SRat", "maximum", 1e11}, {"Load_SRat", "decimals", 0}, {"Load_Cnt", "maximum", 999999999},
-            {"Port", "maximum", 999999999},
-        };
-        for (const Row& r : rows) {
-            QObject* o = w->findChild<QObject*>(QLatin1String(r.name));
-            QVERIFY2(o, r.name);
-            const QVariant got = o->property(r.property);
-            QVERIFY2(got == r.want, qPrintable(QStringLiteral("%1 %2: %3").arg(r.name, r.property, got.toString())));
-        }
-        Ui_MainWindow* u = ui(w.get());
-        QCOMPARE(QStringList({u->LodTrcIqr->tabText(0), u->LodTrcIqr->tabText(1)}),
-                 QStringList({" Load IQ Data ", " Trace IQ Data"}));
-        QCOMPARE(QStringList({u->ConnectTo->itemText(0), u->ConnectTo->itemText(1)}),
-                 QStringList({"WVSMITH", "WVSMITH2"}));
-        QCOMPARE(w->size(), QSize(525, 470));
-        QCOMPARE(w->minimumSize(), QSize(525, 455));
-        // The resources are compiled in and the style sheet applied.
-        QVERIFY(!w->windowIcon().isNull() && !QIcon(QStringLiteral(":/images/arrow.png")).isNull());
-        QVERIFY(w->styleSheet().contains(QLatin1String("rgb(0, 142, 214)")));
-        QVERIFY(w->styleSheet().contains(QLatin1String(":/images/arrow.png")));
-        QVERIFY(ask.boxes.isEmpty());
-        w.reset();
-
-        QSettings s(iniPath, QSettings::IniFormat);
-        QVERIFY(QFile::exists(iniPath));
-        QCOMPARE(s.value(QStringLiteral("Program/Source File Type")).toInt(), 23);
-        QCOMPARE(s.value(QStringLiteral("Program/TCP Port")).toInt(), 1000);
-        QCOMPARE(s.value(QStringLiteral("Position/x")).toInt(), 100);
-        QCOMPARE(s.value(QStringLiteral("Analyzer/Sample Count")).toULongLong(), 8192ull);
-    }
-
-    void typeListsFollowTheCatalogue()
-    {
-        auto w = start();
-        Ui_MainWindow* u = ui(w.get());
-        QCOMPARE(u->Load_Typ->count(), TL_COUNT);
-        QCOMPARE(u->Save_Typ->count(), TS_COUNT);
-        const int mathcad = TypeIndex(tl, TL_COUNT, "MathCAD single");
+            {"Save_Typ", "currentIndex", 0}, {"Load_SRat", "value", 1e8}, {"LodTrcIqr", "currentIndex", 0},
+            {"DVal", "checked", false}, {"Spec", "enabled", false}, {"Save_Sav", "enabled", false},
+            {"Load_Cpy", "enabled", false}, {"Load_I", "text", "IQ"}, {"Load_Q", "enabled", false},
+            {"Save_I", "text", "I"}, {"Save_Q", "enabled", true}};
+        for (const auto& r : rows)
+            QVERIFY2(w->findChild<QObject*>(r.name)->property(r.property) == r.want, r.name);
         // The load list writes "," between the patterns, the save list ", ".
-        QCOMPARE(u->Load_Typ->itemText(mathcad), QStringLiteral("MathCAD single (*.i,*.q)"));
-        QCOMPARE(u->Save_Typ->itemText(mathcad), QStringLiteral("MathCAD single (*.i, *.q)"));
-        QCOMPARE(u->Save_Typ->itemText(TS_COUNT - 1), QStringLiteral("H&V WV mixed (unscrambled) (*.wv)"));
-        for (int i = 0; i < TL_COUNT; ++i)
-            QCOMPARE(u->Load_Typ->itemData(i).toInt(), i);
+        QCOMPARE(w->ui->Load_Typ->itemText(4) + w->ui->Save_Typ->itemText(4), QString("MathCAD single (*.i,*.q)MathCAD single (*.i, *.q)"));
+        QVERIFY(w->styleSheet().contains(":/images/arrow.png") && !QIcon(":/images/arrow.png").isNull() && ask.boxes.isEmpty());
+        w.reset();
+        QCOMPARE(QSettings(iniPath, QSettings::IniFormat).value("Analyzer/Sample Count").toInt(), 8192);
     }
 
+    // Position, tab, rate, types and folders survive; file names are not
+    // settings: nothing is chosen after a restart.
     void settingsSurviveARestart()
     {
         {
-            auto w = start();
-            w->move(40, 60);
-            ui(w.get())->Load_SRat->setValue(2.5e6);
-            load(w.get(), kIqwLoad, file(QStringLiteral("missing.iqw")));
-            chooseSave(w.get(), 4, work.filePath(QStringLiteral("sub/out.i")));
-            ui(w.get())->LodTrcIqr->setCurrentIndex(1);
+            MainWindow w;
+            w.move(40, 60);
+            w.ui->Load_SRat->setValue(2.5e6);
+            load(&w, "missing.iqw");
+            chooseSave(&w, 4, "sub/out.i");
+            w.ui->LodTrcIqr->setCurrentIndex(1);
         }
-        auto w = start();
-        QCOMPARE(w->pos(), QPoint(40, 60));
-        QCOMPARE(ui(w.get())->LodTrcIqr->currentIndex(), 1);
-        QCOMPARE(w->loadRec.SrcTab, 1);
-        QCOMPARE(w->loadRec.Typ, kIqwLoad);
-        QCOMPARE(w->loadRec.Folder, work.path());
-        QCOMPARE(w->loadRec.Clock, 2.5e6);
-        QCOMPARE(ui(w.get())->Save_Typ->currentIndex(), 4);
-        QCOMPARE(w->saveRec.Folder, work.filePath(QStringLiteral("sub")));
-        // File names are not settings: nothing is chosen after a restart.
-        QVERIFY(!w->saveIChosen && !w->loadIChosen);
-        ui(w.get())->LodTrcIqr->setCurrentIndex(0);
-        QCOMPARE(ui(w.get())->Load_Typ->currentIndex(), kIqwLoad);
+        MainWindow w;
+        QVERIFY(w.pos() == QPoint(40, 60) && w.ui->LodTrcIqr->currentIndex() == 1 && w.ui->Save_Typ->currentIndex() == 4);
+        QVERIFY(w.loadRec.SrcTab == 1 && w.loadRec.Typ == LoadRow(kIqw) && w.loadRec.Clock == 2.5e6);
+        QVERIFY(w.loadRec.Folder == work.path() && w.saveRec.Folder == file("sub") && !w.saveIChosen && !w.loadIChosen);
+        w.ui->LodTrcIqr->setCurrentIndex(0);
+        QCOMPARE(w.ui->Load_Typ->currentIndex(), LoadRow(kIqw));
+        // The high-impedance input takes at most 1.78, "IQ Carrier Frequency"
+        // decides the centre frequency, unreadable values read as 0, types
+        // out of range are brought back by the panel; keys of other writers go.
+        const QString imp = "[Analyzer]\nImpedance=%1\n[AnaIQ]\nIQ Range=%2\n";
+        const struct { QString ini; double range, rate, cfreq; int port, loadTyp; } rows[] = {
+            {imp.arg("true").arg(2.0), 1.78, 1e8, 1e6, 1000, 23}, {imp.arg("true").arg(1.5), 1.5, 1e8, 1e6, 1000, 23},
+            {imp.arg("false").arg(2.0), 2.0, 1e8, 1e6, 1000, 23},
+            // An unreadable rate reads as 0, which the panel raises to the type's minimum.
+            {"[Program]\nTCP Port=abc\n[Analyzer]\nSample Rate=fast\n", 1.0, 1e4, 1e6, 0, 23},
+            {"[Analyzer]\nType=18\n", 1.0, 1e8, 1e6, 1000, 23},
+            {"[Analyzer]\nCenter Frequency=2e9\nIQ Carrier Frequency=5e6\n[Program]\nTCP Port=4321\nSource File Type=99\n"
+             "Destination File Type=-3\nMy Own Key=1\n", 1.0, 1e8, 5e6, 4321, 0}};
+        for (const auto& row : rows) {
+            QVERIFY(testutil::writeFile(iniPath, row.ini.toLatin1()));
+            {
+                MainWindow w;
+                QVERIFY2(w.ana.AnaRange == row.range && w.ana.SRate == row.rate && w.ana.CFreq == row.cfreq, qPrintable(row.ini));
+                QVERIFY(w.ui->Port->value() == row.port && w.ui->Load_Typ->currentIndex() == row.loadTyp);
+                QCOMPARE(w.ui->Save_Typ->currentIndex(), 0);
+                QCOMPARE(w.ana.DevTyp, AnaStr().DevTyp);   // a type past the table falls back
+            }
+            QSettings s(iniPath, QSettings::IniFormat);
+            QVERIFY(s.value("Analyzer/Center Frequency").toDouble() == row.cfreq && !s.contains("Program/My Own Key"));
+        }
     }
 
-    void handEditedFileIsReadAndRewritten()
-    {
-        QVERIFY(testutil::writeFile(iniPath, "[Analyzer]\nCenter Frequency=2e9\nIQ Carrier Frequency=1e6\n"
-                                             "Impedance=true\n[AnaIQ]\nIQ Range=2.0\n"
-                                             "[Program]\nTCP Port=4321\nSource File Type=99\n"
-                                             "Destination File Type=-3\nMy Own Key=hello\n[Mine]\nx=1\n"));
-        {
-            auto w = start();
-            QCOMPARE(w->ana.CFreq, 1e6);
-            QCOMPARE(w->ana.AnaRange, 1.78);
-            QCOMPARE(ui(w.get())->Port->value(), 4321);
-            // Types out of range are brought back by the panel, not refused.
-            QCOMPARE(ui(w.get())->Load_Typ->currentIndex(), 0);
-            QCOMPARE(ui(w.get())->Save_Typ->currentIndex(), 0);
-        }
-        QSettings s(iniPath, QSettings::IniFormat);
-        QCOMPARE(s.value(QStringLiteral("Analyzer/Center Frequency")).toDouble(), 1e6);
-        QCOMPARE(s.value(QStringLiteral("Analyzer/IQ Carrier Frequency")).toDouble(), 1e6);
-        QCOMPARE(s.value(QStringLiteral("AnaIQ/IQ Range")).toDouble(), 1.78);
-        QVERIFY(!s.contains(QStringLiteral("Program/My Own Key")) && !s.contains(QStringLiteral("Mine/x")));
-        QCOMPARE(s.value(QStringLiteral("Program/TCP Port")).toInt(), 4321);
-    }
 
     void loadSucceeds()
     {
-        const QString in = file(QStringLiteral("ok.iqw"));
-        WriteIqw(in, 1000);
-        auto w = start();
-        Ui_MainWindow* u = ui(w.get());
-        u->Load_Typ->setCurrentIndex(kIqwLoad);
-        QCOMPARE(QStringList({u->Load_I->text(), u->Load_Q->text()}), QStringList({"IQ", ""}));
-        ask.answers << in;
-        u->Load_I->click();
-        QCOMPARE(ask.asked.last().caption, QStringLiteral("Load File"));
-        QCOMPARE(ask.asked.last().filter, QStringLiteral("IQ File (*.iqw);;All Files (*.*)"));
-        QCOMPARE(u->Load_Di->text(), in);
-        u->Load_SRat->setValue(2e6);
-        u->Load_RLev->setValue(-7.5);
-        w->newState = false;
-        u->Load_Lod->click();
-
-        QVERIFY(ask.boxes.isEmpty());
-        QCOMPARE(dataShown(w.get()), QStringLiteral("11111"));
-        QVERIFY(w->newState);
-        QCOMPARE(w->loadRec.N, uint64_t(1000));
-        QCOMPARE(w->loadRec.I[999], 999.f);
-        QCOMPARE(w->loadRec.Q[999], -999.f);
-        QCOMPARE(w->loadRec.Clock, 2e6);
-        QCOMPARE(w->loadRec.RefLev, -7.5f);
-        QCOMPARE(u->Load_Cnt->value(), 1000);
-        QVERIFY(u->Load_Cnt->isEnabled());
-        // A cancelled I dialog empties the name but keeps the shown path,
-        // the data and the folder.
-        u->Load_I->click();
-        QVERIFY(w->loadRec.FileI.isEmpty());
-        QCOMPARE(u->Load_Di->text(), in);
-        QVERIFY(w->dataValid);
-        QCOMPARE(w->loadRec.Folder, work.path());
-        // A new load type forgets the files and the data.
-        u->Load_Typ->setCurrentIndex(kIqwLoad + 1);
-        QVERIFY(u->Load_Di->text().isEmpty());
-        QCOMPARE(dataShown(w.get()), QStringLiteral("00000"));
-        QCOMPARE(w->loadRec.N, uint64_t(0));
+        WriteIqw(file("ok.iqw"), 1000);
+        MainWindow w;
+        w.ui->Load_Typ->setCurrentIndex(LoadRow(kIqw));
+        ask.answers << file("ok.iqw");
+        w.ui->Load_I->click();
+        QVERIFY(ask.filters.last() == "IQ File (*.iqw);;All Files (*.*)" && w.ui->Load_Di->text() == file("ok.iqw"));
+        w.ui->Load_SRat->setValue(2e6);
+        w.ui->Load_RLev->setValue(-7.5);
+        w.newState = false;
+        w.ui->Load_Lod->click();
+        QVERIFY(ask.boxes.isEmpty() && w.newState && dataShown(&w) == "11111" && w.ui->Load_Cnt->value() == 1000);
+        QVERIFY(w.loadRec.N == 1000 && w.loadRec.I[999] == 999.f && w.loadRec.Q[999] == -999.f);
+        QVERIFY(w.loadRec.Clock == 2e6 && w.loadRec.RefLev == -7.5f);
+        // A cancelled I dialog empties the name but keeps the shown path, the
+        // data and the folder; a new load type forgets the files and the data.
+        w.ui->Load_I->click();
+        QVERIFY(w.loadRec.FileI.isEmpty() && w.dataValid && w.ui->Load_Di->text() == file("ok.iqw") && w.loadRec.Folder == work.path());
+        w.ui->Load_Typ->setCurrentIndex(LoadRow(kIqw) + 1);
+        QVERIFY(w.ui->Load_Di->text().isEmpty() && w.loadRec.N == 0 && dataShown(&w) == "00000");
     }
 
-    void loadFailures_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("exists");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("missing file") << kIqwLoad << "none.iqw" << false << "Error" << "File Load Error.";
-        // The IBN reader refuses every file as scrambled.
-        QTest::newRow("scrambled") << TypeIndex(tl, TL_COUNT, "Wavesmith") << "s.ibn" << true << "Warning"
-                                   << "The file %1 is scrambled. Load aborted.";
-        QTest::newRow("no reader") << TypeIndex(tl, TL_COUNT, "UInt16") << "u.i" << true << "Error"
-                                   << "File Load Error.";
-    }
+    // The box, its title and text; the data and the new-state flag are gone,
+    // the paths stay.
     void loadFailures()
     {
-        QFETCH(int, type);
-        QFETCH(QString, name);
-        QFETCH(bool, exists);
-        QFETCH(QString, title);
-        QFETCH(QString, text);
-        const QString bad = file(name);
-        if (exists)
-            WriteIqw(bad, 64);
-        auto w = loaded(10);
-        QCOMPARE(dataShown(w.get()), QStringLiteral("11111"));
-        load(w.get(), type, bad);
-        QCOMPARE(ask.boxes.size(), 1);
-        QCOMPARE(ask.boxes[0].kind, QStringLiteral("warning"));
-        QCOMPARE(ask.boxes[0].title, title);
-        QCOMPARE(ask.boxes[0].text, text.contains(QLatin1String("%1")) ? text.arg(bad) : text);
-        QCOMPARE(dataShown(w.get()), QStringLiteral("00000"));
-        QVERIFY(!w->newState);
-        QVERIFY(!ui(w.get())->Save_Sav->isEnabled());
-        // The paths stay as they were.
-        QCOMPARE(ui(w.get())->Load_Di->text(), bad);
-    }
-
-    void cancelledLoadShowsNothing_data()
-    {
-        QTest::addColumn<bool>("escape");
-        QTest::newRow("Cancel button") << false;
-        QTest::newRow("Escape key") << true;
-    }
-    void cancelledLoadShowsNothing()
-    {
-        QFETCH(bool, escape);
-        const QString in = file(QStringLiteral("long.iqw"));
-        WriteIqw(in, 600000);
-        auto w = start();
-        CancellingProgress cancel;
-        cancel.inner = &w->progress;
-        cancel.owner = w.get();
-        cancel.useEscape = escape;
-        SetProgress(&cancel);
-        load(w.get(), kIqwLoad, in);
-        SetProgress(&w->progress);
-        QVERIFY(cancel.sawDialog);
-        QVERIFY(ask.boxes.isEmpty());
-        QVERIFY(!w->dataValid && !ui(w.get())->DVal->isChecked());
-        QCOMPARE(w->loadRec.N, uint64_t(0));
-        QVERIFY(!w->findChild<QProgressDialog*>());
-        // The next load is not cancelled by what is left of this one.
-        load(w.get(), kIqwLoad, in);
-        QVERIFY(w->dataValid);
-        QCOMPARE(w->loadRec.N, uint64_t(600000));
-    }
-
-    void qFileNamesAreProposed_data()
-    {
-        QTest::addColumn<bool>("saveSide");
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("proposed");
-        QTest::newRow("load name.i") << false << "MathCAD single" << "/d/name.i" << "/d/name.q";
-        QTest::newRow("load other extension") << false << "MathCAD single" << "/d/name.dat" << "";
-        QTest::newRow("load SPW ASCII") << false << "SPW ASCII single" << "/d/name.i" << "";
-        QTest::newRow("load ADS ASCII") << false << "ADS ASCII single" << "/d/name.i" << "";
-        QTest::newRow("save out.dat") << true << "Matlab ASCII single" << "/d/out.dat" << "/d/out.q";
-        QTest::newRow("save dotted folder") << true << "MathCAD single" << "/d.x/out" << "/d.x/out.q";
-        QTest::newRow("save SPW ASCII") << true << "SPW ASCII single" << "/d/out.ascsig" << "";
-        QTest::newRow("save one-file") << true << "IQW mixed, iqiqiq....iq" << "/d/out.iqw" << "";
-    }
-    void qFileNamesAreProposed()
-    {
-        QFETCH(bool, saveSide);
-        QFETCH(QString, type);
-        QFETCH(QString, chosen);
-        QFETCH(QString, proposed);
-        auto w = start();
-        Ui_MainWindow* u = ui(w.get());
-        ask.answers << chosen;
-        if (saveSide) {
-            u->Save_Typ->setCurrentIndex(TypeIndex(ts, TS_COUNT, type.toLatin1()));
-            u->Save_I->click();
-            QCOMPARE(u->Save_Dq->text(), proposed);
-            QCOMPARE(w->saveRec.FileQ, proposed);
-            QCOMPARE(w->dstRec.FileQ, proposed);
-            QCOMPARE(w->saveQChosen, !proposed.isEmpty());
-            QCOMPARE(ask.asked.last().caption, QStringLiteral("Save File"));
-        } else {
-            u->Load_Typ->setCurrentIndex(TypeIndex(tl, TL_COUNT, type.toLatin1()));
-            u->Load_I->click();
-            QCOMPARE(u->Load_Dq->text(), proposed);
-            QCOMPARE(w->loadRec.FileQ, proposed);
-            QCOMPARE(ask.asked.last().filter, QStringLiteral("I File (") + tl[w->loadRec.Typ].PatI
-                                                  + QStringLiteral(");;All Files (*.*)"));
+        const struct { const char* type; const char* name; const char* box; } rows[] = {
+            {kIqw, "none.iqw", "Error|File Load Error."}, {"Wavesmith", "s.ibn", "Warning|The file %1 is scrambled. Load aborted."},
+            {"UInt16", "u.i", "Error|File Load Error."}};   // no reader
+        for (const auto& r : rows) {
+            if (QString(r.name) != "none.iqw")
+                WriteIqw(file(r.name), 64);
+            auto w = loaded(10);
+            QCOMPARE(dataShown(w.get()), QString("11111"));
+            ask.clear();
+            load(w.get(), r.name, LoadRow(r.type));
+            QVERIFY(ask.boxes.size() == 1 && dataShown(w.get()) == "00000" && !w->newState && !w->ui->Save_Sav->isEnabled());
+            QCOMPARE(ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text,
+                     "warning|" + QString(r.box).replace("%1", file(r.name)));
+            QCOMPARE(w->ui->Load_Di->text(), file(r.name));
+        }
+        // A cancelled load shows nothing; the next load is not cancelled by
+        // what is left of it.
+        ask.clear();
+        WriteIqw(file("long.iqw"), 600000);
+        for (bool escape : {false, true}) {
+            MainWindow w;
+            CancellingProgress cancel(&w.progress, &w, escape);
+            SetProgress(&cancel);
+            load(&w, "long.iqw");
+            SetProgress(&w.progress);
+            QVERIFY(cancel.saw && ask.boxes.isEmpty() && !w.findChild<QProgressDialog*>());
+            QVERIFY(!w.dataValid && !w.ui->DVal->isChecked() && w.loadRec.N == 0);
+            load(&w, "long.iqw");
+            QVERIFY(w.dataValid && w.loadRec.N == 600000);
         }
     }
 
-    void saveLimitAppliesAfterALoadOnly_data()
+
+    void qFileNamesAreProposed()
     {
-        QTest::addColumn<quint64>("count");
-        QTest::addColumn<bool>("enabledAfterLoad");
-        QTest::newRow("at the limit") << quint64(50000000) << true;
-        QTest::newRow("one above") << quint64(50000001) << false;
-    }
-    void saveLimitAppliesAfterALoadOnly()
-    {
-        QFETCH(quint64, count);
-        QFETCH(bool, enabledAfterLoad);
-        WriteIqw(file(QStringLiteral("src.iqw")), 16);
-        auto w = start();
-        chooseSave(w.get(), kIqwSave, file(QStringLiteral("big.iqw")));
-        load(w.get(), kIqwLoad, file(QStringLiteral("src.iqw")));
-        QVERIFY(ui(w.get())->Save_Sav->isEnabled());
-        // As if the load had delivered that many samples; nothing is saved.
-        w->loadRec.N = count;
-        w->LoadPostAction();
-        QCOMPARE(ui(w.get())->Save_Sav->isEnabled(), enabledAfterLoad);
-        chooseSave(w.get(), kIqwSave, file(QStringLiteral("big.iqw")));
-        QVERIFY(ui(w.get())->Save_Sav->isEnabled());
-        w->loadRec.N = 16;
+        const struct { bool save; const char* type; const char* chosen; const char* proposed; } rows[] = {
+            {false, "MathCAD single", "/d/name.i", "/d/name.q"}, {false, "MathCAD single", "/d/name.dat", ""},
+            {false, "SPW ASCII single", "/d/name.i", ""}, {false, "ADS ASCII single", "/d/name.i", ""},
+            {true, "Matlab ASCII single", "/d/out.dat", "/d/out.q"}, {true, "MathCAD single", "/d.x/out", "/d.x/out.q"},
+            {true, kIqw, "/d/out.iqw", ""}};
+        for (const auto& r : rows) {
+            MainWindow w;
+            ask.answers << r.chosen;
+            (r.save ? w.ui->Save_Typ : w.ui->Load_Typ)->setCurrentIndex(r.save ? SaveRow(r.type) : LoadRow(r.type));
+            (r.save ? w.ui->Save_I : w.ui->Load_I)->click();
+            QVERIFY2((r.save ? w.ui->Save_Dq : w.ui->Load_Dq)->text() == r.proposed, r.chosen);
+            QVERIFY2((r.save ? w.saveRec : w.loadRec).FileQ == r.proposed, r.chosen);
+            QVERIFY(r.save ? w.dstRec.FileQ == r.proposed && w.saveQChosen == (*r.proposed != 0)
+                           : ask.filters.last() == "I File (" + tl[w.loadRec.Typ].PatI + ");;All Files (*.*)");
+        }
     }
 
+    // Save and append (old data, the guard of the last 5 new samples, the new
+    // data) leave the data in memory alone; a folder that does not exist is
+    // neither written nor read back. Saving from memory stops above 50000000
+    // samples, checked after a load only: choosing a file enables it again.
     void saveAndAppend()
     {
-        const QString out = file(QStringLiteral("dst.iqw"));
-        QFile::remove(out);
         auto w = loaded(100);
-        Ui_MainWindow* u = ui(w.get());
-        QVERIFY(!u->Save_App->isEnabled());
-        chooseSave(w.get(), kIqwSave, out);
-        QVERIFY(u->Save_Sav->isEnabled() && u->Save_App->isEnabled());
-        u->Save_Sav->click();
-        QVERIFY(ask.boxes.isEmpty());
-        QCOMPARE(QFileInfo(out).size(), qint64(800));
-
-        u->Save_Grd->setValue(5);
-        u->Save_App->click();
-        QVERIFY(ask.boxes.isEmpty());
-        const QByteArray b = testutil::readFile(out);
+        chooseSave(w.get(), SaveRow(kIqw), "dst.iqw");
+        w->ui->Save_Sav->click();
+        QCOMPARE(QFileInfo(file("dst.iqw")).size(), qint64(800));
+        w->ui->Save_Grd->setValue(5);
+        w->ui->Save_App->click();
+        const QByteArray b = testutil::readFile(file("dst.iqw"));
         QCOMPARE(b.size(), 8 * 205);
-        auto at = [&](int k) { return io::lef32(reinterpret_cast<const uint8_t*>(b.constData()) + 8 * k); };
-        QCOMPARE(at(99), 99.f);    // old data
-        QCOMPARE(at(100), 95.f);   // guard: the last 5 new samples
-        QCOMPARE(at(104), 99.f);
-        QCOMPARE(at(105), 0.f);    // the new data
-        QCOMPARE(at(204), 99.f);
-        // The data in memory is untouched by either.
-        QCOMPARE(w->loadRec.N, uint64_t(100));
-        QVERIFY(w->dataValid);
+        const std::pair<int, float> at[] = {{99, 99}, {100, 95}, {104, 99}, {105, 0}, {204, 99}};
+        for (auto [k, v] : at)
+            QCOMPARE(io::lef32(reinterpret_cast<const uint8_t*>(b.constData()) + 8 * k), v);
+        QVERIFY(ask.boxes.isEmpty() && w->loadRec.N == 100 && w->dataValid);
+        chooseSave(w.get(), SaveRow(kIqw), "no/such/dir/out.iqw");
+        for (QPushButton* button : {w->ui->Save_Sav, w->ui->Save_App})
+            button->click();
+        QCOMPARE(ask.boxes.size(), 2);
+        QCOMPARE(ask.boxes[0].title + "|" + ask.boxes[0].text + "|" + ask.boxes[1].text, QString("Error|File Save Error.|Memory too low."));
+        QVERIFY(!ask.boxes[0].info.isEmpty() && w->dataValid);
+        for (uint64_t count : {50000000ull, 50000001ull}) {
+            w->loadRec.N = count;   // as if the load had delivered that many
+            w->LoadPostAction();
+            QCOMPARE(w->ui->Save_Sav->isEnabled(), count == 50000000);
+            chooseSave(w.get(), SaveRow(kIqw), "big.iqw");
+            QVERIFY(w->ui->Save_Sav->isEnabled());
+        }
+        w->loadRec.N = 100;
     }
 
-    void saveFailuresAreReported_data()
-    {
-        QTest::addColumn<bool>("append");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("save") << false << "File Save Error.";
-        QTest::newRow("append") << true << "Memory too low.";
-    }
-    void saveFailuresAreReported()
-    {
-        QFETCH(bool, append);
-        QFETCH(QString, text);
-        auto w = loaded(10);
-        // A folder that does not exist: neither written nor read back.
-        chooseSave(w.get(), kIqwSave, file(QStringLiteral("no/such/dir/out.iqw")));
-        (append ? ui(w.get())->Save_App : ui(w.get())->Save_Sav)->click();
-        QCOMPARE(ask.boxes.size(), 1);
-        QCOMPARE(ask.boxes[0].title, QStringLiteral("Error"));
-        QCOMPARE(ask.boxes[0].text, text);
-        QVERIFY(!ask.boxes[0].info.isEmpty());
-        QVERIFY(w->dataValid);
-    }
-
-    void appendNeedsADestinationOfAReadableType()
+    // Append needs a complete destination of a type that can be read back;
+    // Copy IQ needs both complete pairs (a proposed Q name is not chosen); a
+    // new type drops its pair.
+    void enablingRules()
     {
         auto w = loaded(10);
-        Ui_MainWindow* u = ui(w.get());
-        chooseSave(w.get(), TypeIndex(ts, TS_COUNT, "Hex 16-bit signed mixed"), file(QStringLiteral("h.txt")));
-        QVERIFY(!u->Save_App->isEnabled());
-        chooseSave(w.get(), kIqwSave, file(QStringLiteral("a.iqw")));
+        Ui_MainWindow* u = w->ui;
+        QVERIFY(!u->Load_Cpy->isEnabled() && !u->Save_App->isEnabled());
+        chooseSave(w.get(), SaveRow("Hex 16-bit signed mixed"), "h.txt");
+        QVERIFY(!u->Save_App->isEnabled() && u->Load_Cpy->isEnabled());
+        chooseSave(w.get(), SaveRow(kIqw), "a.iqw");
         QVERIFY(u->Save_App->isEnabled());
-        // A new save type drops the destination it no longer shows.
-        u->Save_Typ->setCurrentIndex(kIqwSave + 1);
-        QVERIFY(!u->Save_App->isEnabled() && !u->Save_Sav->isEnabled());
-        // Two-file types need both names.
-        chooseSave(w.get(), TypeIndex(ts, TS_COUNT, "SPW ASCII single"), file(QStringLiteral("a.ascsig")));
+        u->Save_Typ->setCurrentIndex(SaveRow(kIqw) + 1);
+        QVERIFY(!u->Save_App->isEnabled() && !u->Save_Sav->isEnabled() && !u->Load_Cpy->isEnabled());
+        chooseSave(w.get(), SaveRow("SPW ASCII single"), "a.ascsig");
         QVERIFY(!u->Save_App->isEnabled());
-        ask.answers << file(QStringLiteral("b.ascsig"));
+        ask.answers << file("b.ascsig");
         u->Save_Q->click();
-        QVERIFY(u->Save_App->isEnabled() && u->Save_Sav->isEnabled());
-    }
-
-    void copyNeedsBothPairs()
-    {
-        auto w = loaded(10);
-        Ui_MainWindow* u = ui(w.get());
-        QVERIFY(!u->Load_Cpy->isEnabled());
-        chooseSave(w.get(), kIqwSave, file(QStringLiteral("c.iqw")));
-        QVERIFY(u->Load_Cpy->isEnabled());
-        // A two-file load type with only its I file is incomplete, even with
-        // a proposed Q name; choosing the Q file completes it.
-        u->Load_Typ->setCurrentIndex(TypeIndex(tl, TL_COUNT, "MathCAD single"));
-        ask.answers << file(QStringLiteral("x.i"));
+        QVERIFY(u->Save_App->isEnabled() && u->Save_Sav->isEnabled() && u->Load_Cpy->isEnabled());
+        u->Load_Typ->setCurrentIndex(LoadRow("MathCAD single"));
+        ask.answers << file("x.i") << file("x.q");
         u->Load_I->click();
         QVERIFY(!u->Load_Cpy->isEnabled());
-        ask.answers << file(QStringLiteral("x.q"));
         u->Load_Q->click();
         QVERIFY(u->Load_Cpy->isEnabled());
-        // A save type change empties the save pair.
-        u->Save_Typ->setCurrentIndex(TypeIndex(ts, TS_COUNT, "MathCAD single"));
-        QVERIFY(!u->Load_Cpy->isEnabled());
     }
 
     // Copy IQ goes file to file: the samples in memory stay as they were,
     // whether the copy succeeds or is refused.
-    void copyLeavesTheDataInMemory_data()
-    {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("streaming type") << "WAV mixed" << "";
-        QTest::newRow("type that does not stream") << "IQW mixed, iqiqiq....iq" << "File Load Error.";
-    }
     void copyLeavesTheDataInMemory()
     {
-        QFETCH(QString, type);
-        QFETCH(QString, box);
-        const QString in = file(QStringLiteral("copy.in")), out = file(QStringLiteral("copy.out"));
-        QFile::remove(out);
-        if (type.startsWith(QLatin1String("WAV")))
-            QVERIFY(testutil::writeFile(in, t::wav(2, 16, 1000, t::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
-                                                                         {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}))));
-        else
-            WriteIqw(in, 10);
-        auto w = start();
-        Ui_MainWindow* u = ui(w.get());
-        load(w.get(), TypeIndex(tl, TL_COUNT, type.toLatin1()), in);
-        QVERIFY(w->dataValid);
-        chooseSave(w.get(), TypeIndex(ts, TS_COUNT, type.toLatin1()), out);
-        const float* before = w->loadRec.I;
-        const float last = w->loadRec.I[9];
-        u->Load_Cpy->click();
-        QCOMPARE(ask.boxes.size(), box.isEmpty() ? 0 : 1);
-        if (box.isEmpty())
-            QCOMPARE(QFileInfo(out).size(), QFileInfo(in).size());
-        else
-            QCOMPARE(ask.boxes[0].text, box);
-        QCOMPARE(w->loadRec.I, before);
-        QCOMPARE(w->loadRec.N, uint64_t(10));
-        QCOMPARE(w->loadRec.I[9], last);
-        QCOMPARE(u->Load_Cnt->value(), 10);
-        QVERIFY(u->statusBar->currentMessage().isEmpty());
-        QVERIFY(u->Load_Cpy->isEnabled());
+        for (bool wav : {true, false}) {
+            if (wav)
+                QVERIFY(testutil::writeFile(file("copy.in"), testutil::wav(2, 16, 1000, testutil::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
+                                                                                      {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}))));
+            else
+                WriteIqw(file("copy.in"), 10);
+            const char* type = wav ? "WAV mixed" : kIqw;
+            MainWindow w;
+            load(&w, "copy.in", LoadRow(type));
+            chooseSave(&w, SaveRow(type), "copy.out");
+            const float* before = w.loadRec.I;
+            w.ui->Load_Cpy->click();
+            QVERIFY(wav ? ask.boxes.isEmpty() && QFileInfo(file("copy.out")).size() == QFileInfo(file("copy.in")).size()
+                        : ask.boxes.size() == 1 && ask.boxes[0].text == "File Load Error.");
+            QVERIFY(w.loadRec.I == before && w.loadRec.N == 10 && w.loadRec.I[9] == 9 && w.ui->Load_Cnt->value() == 10);
+            QVERIFY(w.ui->statusBar->currentMessage().isEmpty() && w.ui->Load_Cpy->isEnabled());
+        }
     }
 
+    // Each button opens its view of the loaded samples, at the rate given at
+    // load (+fs/2 in MHz as the top of the frequency axis). Inspected and
+    // closed from inside the dialog's own loop, so the modal run ends as soon
+    // as it has started.
+    void graphButtonsOpenTheirView()
+    {
+        auto w = loaded(1000);
+        w->ui->Load_SRat->setValue(2e6);
+        load(w.get(), "src.iqw");
+        const std::pair<QPushButton*, QString> rows[] = {{w->ui->Spec, "Spectrum 512 1"}, {w->ui->IvsQ, "I vs. Q 1000 999"},
+                                                          {w->ui->GDel, "Phase 512 1"}};
+        for (auto [button, want] : rows) {
+            QString seen;
+            QTimer::singleShot(0, [&] {
+                if (auto* g = qobject_cast<FftGraph*>(QApplication::activeModalWidget())) {
+                    QwtPlot* p = g->findChild<QwtPlot*>(button == w->ui->IvsQ ? "plt2" : "plt");
+                    const QwtPlotItemList curves = p->itemList(QwtPlotItem::Rtti_PlotCurve);
+                    seen = QStringLiteral("%1 %2 %3").arg(p->title().text()).arg(static_cast<QwtPlotCurve*>(curves[0])->dataSize())
+                               .arg(p->axisScaleDiv(QwtPlot::xBottom).upperBound());
+                    g->accept();
+                }
+            });
+            button->click();
+            QCoreApplication::processEvents();
+            QVERIFY(seen == want && !QApplication::activeModalWidget());
+        }
+    }
+
+    // About and the manual; a configuration saved and loaded brings no
+    // samples: what was in memory is gone. A cancelled dialog changes nothing.
     void menus()
     {
-        const QString cfg = file(QStringLiteral("mine.ini"));
-        QFile::remove(cfg);
         auto w = loaded(10);
         w->ui->actionAbout->trigger();
-        QCOMPARE(ask.boxes.size(), 1);
-        for (const char* part : {"OrvexMc", "Orvex", "6.0.6", "27-Mar-2017"})
-            QVERIFY(ask.boxes[0].text.contains(QLatin1String(part)));
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+        QVERIFY(ask.boxes.size() == 1 && ask.boxes[0].kind == "about");
+        QDesktopServices::setUrlHandler("file", this, "openUrl");
         w->ui->actionContents->trigger();
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(openedUrl, QUrl::fromLocalFile(QDir::currentPath() + QStringLiteral("/Orvex.pdf")));
-
-        ui(w.get())->Save_Typ->setCurrentIndex(4);
-        ask.answers << cfg;
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(openedUrl, QUrl::fromLocalFile(QDir::currentPath() + "/Orvex.pdf"));
+        w->ui->Save_Typ->setCurrentIndex(4);
+        ask.answers << file("mine.ini");
         w->ui->actionSave->trigger();
-        QCOMPARE(QSettings(cfg, QSettings::IniFormat).value("Program/Destination File Type").toInt(), 4);
-        ui(w.get())->Save_Typ->setCurrentIndex(0);
-        ask.answers << cfg;
+        QCOMPARE(QSettings(file("mine.ini"), QSettings::IniFormat).value("Program/Destination File Type").toInt(), 4);
+        w->ui->Save_Typ->setCurrentIndex(0);
+        ask.answers << file("mine.ini");
         w->ui->actionLoad->trigger();
-        QCOMPARE(ui(w.get())->Save_Typ->currentIndex(), 4);
-        // A configuration brings no samples: what was in memory is gone.
-        QVERIFY(!w->dataValid && !ui(w.get())->DVal->isChecked());
-        QVERIFY(!w->loadRec.I);
-        // A cancelled dialog changes nothing.
+        QVERIFY(w->ui->Save_Typ->currentIndex() == 4 && !w->dataValid && !w->ui->DVal->isChecked() && !w->loadRec.I);
         w->ui->actionLoad->trigger();
-        QCOMPARE(ui(w.get())->Save_Typ->currentIndex(), 4);
+        QCOMPARE(w->ui->Save_Typ->currentIndex(), 4);
+    }
+
+    // Every key written is read back (a key misspelt on one side would come
+    // back as the default) under the names other versions read; a missing
+    // file resets every value and releases the samples; the counts are
+    // written as 32 bits. The settings folder takes the maker's name.
+    void configurationFile()
+    {
+        Panel a, b, none, d;
+        a.fill();
+        MakeIQArr(&none.load, 16);
+        MakeIQArr(&none.save, 16);
+        none.read(file("none.ini"));
+        QVERIFY(!none.load.I && !none.load.Q && !none.save.I && !none.save.Q);
+        d.load.Typ = 23, d.port = 1000, d.connectTo = 1, d.x = d.y = 100;
+        QCOMPARE(none.values(), d.values());
+        for (int k = 0; k < d.values().size(); ++k)
+            QVERIFY2(a.values()[k] != d.values()[k], qPrintable(QString::number(k)));
+        a.write(file("all.ini"));
+        b.read(file("all.ini"));
+        QCOMPARE(b.values(), a.values());
+        QSettings s(file("all.ini"), QSettings::IniFormat);
+        QCOMPARE(s.childGroups(), QStringList({"AnaIQ", "Analyzer", "DigiIQ", "Position", "Program"}));
+        QVERIFY(s.value("Analyzer/VISA Resource String") == a.ana.RsrcStr && s.value("DigiIQ/Sample Rate") == 20.0);
+        a.ana.Count = 5000000000ull;
+        a.ana.OscRecLen = (1ull << 32) + 5;
+        a.write(file("all.ini"));
+        QSettings c(file("all.ini"), QSettings::IniFormat);
+        QVERIFY(c.value("Analyzer/Sample Count").toULongLong() == 705032704ull && c.value("Analyzer/Osc. Rec Len") == 5);
+        QVERIFY(SettingsFolder("C:\\Users\\u\\OrvexMc") == "C:/Users/u/Halvard/OrvexMc" && SettingsFolder("OrvexMc") == "Halvard/OrvexMc");
+    }
+
+    // Start-up clears the flag; nothing loaded yet. The strip shows the
+    // client while it is there. A remote error is shown in a critical box.
+    // Neither a port out of range nor one already taken is reported.
+    void serverOfTheWindow()
+    {
+        auto w = start();
+        QVERIFY(w->server->serverPort() == port && !w->ui->Conn->isChecked());
+        Client c(port);
+        QCOMPARE(c.take(24), newState(false) + value(1, 0.0f) + value(0, float(w->loadRec.Clock)));
+        QVERIFY(w->ui->Conn->isChecked());
+        c.sock.disconnectFromHost();
+        QVERIFY(waitFor([&] { return !w->ui->Conn->isChecked(); }));
+        emit w->remoteError(new HvRemoteException("link lost"));
+        QVERIFY(ask.boxes.size() == 1);
+        QCOMPARE(ask.boxes[0].kind + "|" + ask.boxes[0].title + "|" + ask.boxes[0].text, QString("critical|Error|link lost"));
+        w.reset();
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        for (int p : {0, 65536, -5, int(taken.serverPort())}) {
+            configure(p);
+            MainWindow other;
+            QVERIFY2(!other.server->isListening() && ask.boxes.size() == 1, qPrintable(QString::number(p)));
+        }
+    }
+
+    // After a load the client fetches rate, length and (for WVSMITH2, index
+    // 1) the symbols; answering does not clear the flag. A new connect-to
+    // choice or port, or a failed load, leaves the client nothing new to
+    // fetch; a changed link shows as not connected, even though the client
+    // stays. A new port counts from the next start; the old one keeps serving.
+    void newStateFlag()
+    {
+        auto [i, q] = WriteIqw(file("a.iqw"), 8000, 0.5f);
+        for (const QString change : {"index 0", "connect-to", "port", "failed load"}) {
+            const int connectTo = change == "index 0" ? 0 : 1;
+            auto w = start(connectTo);
+            Greeted c(port);
+            QVERIFY(w->ui->ConnectTo->currentIndex() == connectTo && c.ok && c.asks("GetNewState", newState(false)));
+            w->ui->Load_SRat->setValue(2.5e6);
+            load(w.get(), "a.iqw");
+            for (int k = 0; k < 2; ++k)
+                QVERIFY(c.asks("GetNewState", newState(true) + value(0, 2.5e6f) + value(1, 8000.0f) + (connectTo ? symbols(i, q) : "")));
+            QVERIFY(w->dataValid && w->newState && w->ui->Conn->isChecked());
+            if (change == "index 0")
+                continue;
+            if (change == "connect-to") {
+                w->ui->ConnectTo->setCurrentIndex(0);
+            } else if (change == "port") {
+                w->ui->Port->setValue(4711);
+                emit w->ui->Port->editingFinished();
+                QCOMPARE(w->server->serverPort(), port);
+            } else {
+                load(w.get(), "missing.iqw");
+                c.send("GetSymbol");   // nothing valid to send
+            }
+            QVERIFY2(!w->newState && w->ui->Conn->isChecked() == (change == "failed load"), qPrintable(change));
+            QVERIFY(c.asks("GetNewState", newState(false)));
+            w.reset();
+            QSettings s(iniPath, QSettings::IniFormat);
+            QCOMPARE(s.value("Program/TCP Port").toInt(), change == "port" ? 4711 : int(port));
+            QCOMPARE(s.value("Program/Connect To").toInt(), change == "connect-to" ? 0 : 1);
+        }
+    }
+
+    // The reply borrows the load record's arrays: a reload under way neither
+    // cuts it short nor changes its bytes (the leak checker watches), and the
+    // window may close in the middle of one.
+    void reloadAndCloseDuringReply()
+    {
+        auto [i, q] = WriteIqw(file("big.iqw"), 1000000);
+        auto [si, sq] = WriteIqw(file("small.iqw"), 10, 3.0f);
+        auto w = start();
+        load(w.get(), "big.iqw");
+        Greeted c(port, 4096);   // reads slowly: most of the reply waits
+        QSignalSpy pieces(w->server, &SymbolServer::symbolPiece);
+        c.send("GetSymbol");
+        QVERIFY(c.ok && pieces.wait(10000) && w->server->backlog() > 1000000);
+        load(w.get(), "small.iqw");
+        QCOMPARE(w->loadRec.N, uint64_t(10));
+        c.sock.setReadBufferSize(0);
+        QVERIFY(c.take(8000004, 60000) == symbols(i, q) && c.asks("GetSymbol", symbols(si, sq)));
+        load(w.get(), "big.iqw");
+        c.sock.setReadBufferSize(4096);
+        c.send("GetSymbol");
+        QVERIFY(pieces.wait(10000));
+        w.reset();
+        // The client learns of the end once it reads what was still on its way.
+        c.sock.setReadBufferSize(0);
+        QVERIFY(waitFor([&] { return c.sock.readAll(), c.sock.state() == QAbstractSocket::UnconnectedState; }));
     }
 };
 
