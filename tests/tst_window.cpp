@@ -207,6 +207,9 @@ private slots:
              "Destination File Type=-3\nMy Own Key=1\n", 1.0, 1e8, 5e6, 4321, 0}};
         for (const auto& row : rows) {
             QVERIFY(testutil::writeFile(iniPath, row.ini.toLatin1()));
+            Panel read;   // the file's own clamp, before the panel adds its own
+            read.read(iniPath);
+            QCOMPARE(read.ana.AnaRange, row.range);
             {
                 MainWindow w;
                 QVERIFY2(w.ana.AnaRange == row.range && w.ana.SRate == row.rate && w.ana.CFreq == row.cfreq, qPrintable(row.ini));
