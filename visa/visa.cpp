@@ -131,6 +131,21 @@ ViStatus instrument(ViObject vi, std::shared_ptr<Session>* out)
     return (*out)->manager ? VI_ERROR_NSUP_OPER : VI_SUCCESS;
 }
 
+// Runs io on an open instrument session under its I/O lock. A bad handle is
+// reported before a bad argument (argError), a closed link after both.
+template <class F>
+ViStatus withLink(ViObject vi, ViStatus argError, F io)
+{
+    std::shared_ptr<Session> s;
+    const ViStatus st = instrument(vi, &s);
+    if (st != VI_SUCCESS)
+        return st;
+    if (argError != VI_SUCCESS)
+        return argError;
+    std::lock_guard<std::mutex> lock(s->io);
+    return s->link ? io(*s) : VI_ERROR_INV_OBJECT;
+}
+
 ViSession insert(std::shared_ptr<Session> s)
 {
     std::lock_guard<std::mutex> lock(tableMutex);
@@ -389,92 +404,66 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     if (retCnt)
         *retCnt = 0;
-    std::shared_ptr<Session> s;
-    ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
+    return withLink(vi, !buf && cnt ? VI_ERROR_USER_BUF : VI_SUCCESS, [&](Session& s) {
+        size_t got = 0;
+        const ViStatus st = readInto(s, buf, cnt, &got);
+        if (retCnt)
+            *retCnt = ViUInt32(got);
         return st;
-    if (!buf && cnt)
-        return VI_ERROR_USER_BUF;
-    std::lock_guard<std::mutex> lock(s->io);
-    if (!s->link)
-        return VI_ERROR_INV_OBJECT;
-    size_t got = 0;
-    st = readInto(*s, buf, cnt, &got);
-    if (retCnt)
-        *retCnt = ViUInt32(got);
-    return st;
+    });
 }
 
 ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     if (retCnt)
         *retCnt = 0;
-    std::shared_ptr<Session> s;
-    ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
-        return st;
-    if (!filename)
-        return VI_ERROR_FILE_ACCESS;
-    std::lock_guard<std::mutex> lock(s->io);
-    if (!s->link)
-        return VI_ERROR_INV_OBJECT;
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (s->attrs.fileAppend ? O_APPEND : O_TRUNC);
-    const int fd = open(filename, flags, 0666);
-    if (fd < 0)
-        return VI_ERROR_FILE_ACCESS;
-    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[std::max<size_t>(1, std::min<size_t>(cnt, FileChunk))]);
-    if (!chunk) {
-        close(fd);
-        return VI_ERROR_ALLOC;
-    }
-    const Deadline dl(s->attrs.tmo);
-    size_t total = 0;
-    bool fileOk = true;
-    st = VI_SUCCESS_MAX_CNT;
-    while (st == VI_SUCCESS_MAX_CNT && total < cnt) {
-        size_t got = 0;
-        st = s->link->read(chunk.get(), std::min<size_t>(cnt - total, FileChunk), termCharOf(s->attrs), &got, dl);
-        if (!writeFile(fd, chunk.get(), got)) {
-            fileOk = false;
-            break;
+    return withLink(vi, filename ? VI_SUCCESS : VI_ERROR_FILE_ACCESS, [&](Session& s) {
+        const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (s.attrs.fileAppend ? O_APPEND : O_TRUNC);
+        const int fd = open(filename, flags, 0666);
+        if (fd < 0)
+            return VI_ERROR_FILE_ACCESS;
+        std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[std::max<size_t>(1, std::min<size_t>(cnt, FileChunk))]);
+        if (!chunk) {
+            close(fd);
+            return VI_ERROR_ALLOC;
         }
-        total += got;
-    }
-    if (close(fd) != 0)
-        fileOk = false;
-    if (retCnt)
-        *retCnt = ViUInt32(total);
-    return fileOk ? st : VI_ERROR_FILE_IO;
+        const Deadline dl(s.attrs.tmo);
+        size_t total = 0;
+        bool fileOk = true;
+        ViStatus st = VI_SUCCESS_MAX_CNT;
+        while (st == VI_SUCCESS_MAX_CNT && total < cnt) {
+            size_t got = 0;
+            st = s.link->read(chunk.get(), std::min<size_t>(cnt - total, FileChunk), termCharOf(s.attrs), &got, dl);
+            if (!writeFile(fd, chunk.get(), got)) {
+                fileOk = false;
+                break;
+            }
+            total += got;
+        }
+        if (close(fd) != 0)
+            fileOk = false;
+        if (retCnt)
+            *retCnt = ViUInt32(total);
+        return fileOk ? st : VI_ERROR_FILE_IO;
+    });
 }
 
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     if (retCnt)
         *retCnt = 0;
-    std::shared_ptr<Session> s;
-    ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
+    return withLink(vi, !buf && cnt ? VI_ERROR_USER_BUF : VI_SUCCESS, [&](Session& s) {
+        size_t done = 0;
+        const ViStatus st = writeAll(s, buf, cnt, &done);
+        if (retCnt)
+            *retCnt = ViUInt32(done);
         return st;
-    if (!buf && cnt)
-        return VI_ERROR_USER_BUF;
-    std::lock_guard<std::mutex> lock(s->io);
-    if (!s->link)
-        return VI_ERROR_INV_OBJECT;
-    size_t done = 0;
-    st = writeAll(*s, buf, cnt, &done);
-    if (retCnt)
-        *retCnt = ViUInt32(done);
-    return st;
+    });
 }
 
 ViStatus viClear(ViSession vi)
 {
-    std::shared_ptr<Session> s;
-    const ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
-        return st;
-    std::lock_guard<std::mutex> lock(s->io);
-    return s->link ? s->link->clear(Deadline(s->attrs.tmo)) : VI_ERROR_INV_OBJECT;
+    return withLink(vi, VI_SUCCESS, [](Session& s) { return s.link->clear(Deadline(s.attrs.tmo)); });
 }
 
 ViStatus viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
@@ -496,64 +485,38 @@ ViStatus viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
 
 ViStatus viPrintf(ViSession vi, ViConstString writeFmt, ...)
 {
-    std::shared_ptr<Session> s;
-    ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
-        return st;
-    std::lock_guard<std::mutex> lock(s->io);
-    if (!s->link)
-        return VI_ERROR_INV_OBJECT;
     va_list ap;
     va_start(ap, writeFmt);
-    st = printfOn(*s, writeFmt, &ap);
+    const ViStatus st = withLink(vi, VI_SUCCESS, [&](Session& s) { return printfOn(s, writeFmt, &ap); });
     va_end(ap);
     return st;
 }
 
 ViStatus viScanf(ViSession vi, ViConstString readFmt, ...)
 {
-    std::shared_ptr<Session> s;
-    ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
-        return st;
-    std::lock_guard<std::mutex> lock(s->io);
-    if (!s->link)
-        return VI_ERROR_INV_OBJECT;
     va_list ap;
     va_start(ap, readFmt);
-    st = scanfOn(*s, readFmt, &ap);
+    const ViStatus st = withLink(vi, VI_SUCCESS, [&](Session& s) { return scanfOn(s, readFmt, &ap); });
     va_end(ap);
     return st;
 }
 
 ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...)
 {
-    std::shared_ptr<Session> s;
-    ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
-        return st;
-    std::lock_guard<std::mutex> lock(s->io);
-    if (!s->link)
-        return VI_ERROR_INV_OBJECT;
     va_list ap;
     va_start(ap, readFmt);
-    st = printfOn(*s, writeFmt, &ap);
-    if (st == VI_SUCCESS)
-        st = scanfOn(*s, readFmt, &ap);
+    const ViStatus st = withLink(vi, VI_SUCCESS, [&](Session& s) {
+        const ViStatus w = printfOn(s, writeFmt, &ap);
+        return w == VI_SUCCESS ? scanfOn(s, readFmt, &ap) : w;
+    });
     va_end(ap);
     return st;
 }
 
 ViStatus viReadSTB(ViSession vi, ViPUInt16 status)
 {
-    std::shared_ptr<Session> s;
-    const ViStatus st = instrument(vi, &s);
-    if (st != VI_SUCCESS)
-        return st;
-    if (!status)
-        return VI_ERROR_USER_BUF;
-    std::lock_guard<std::mutex> lock(s->io);
-    return s->link ? s->link->readStb(status, Deadline(s->attrs.tmo)) : VI_ERROR_INV_OBJECT;
+    return withLink(vi, status ? VI_SUCCESS : VI_ERROR_USER_BUF,
+                    [&](Session& s) { return s.link->readStb(status, Deadline(s.attrs.tmo)); });
 }
 
 ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode)
