@@ -177,15 +177,19 @@ struct Args {
     }
 };
 
+// The value after option a[i]; i moves onto it.
+QString OptionValue(const QStringList& a, int& i)
+{
+    if (i + 1 >= a.size())
+        throw UsageError{a[i] + QStringLiteral(" needs a value")};
+    return a[++i];
+}
+
 Args parse(const QStringList& a, const QStringList& allowed)
 {
     Args r;
     QStringList* target = &r.rest;
-    auto value = [&](int& i) {
-        if (i + 1 >= a.size())
-            throw UsageError{a[i] + QStringLiteral(" needs a value")};
-        return a[++i];
-    };
+    auto value = [&](int& i) { return OptionValue(a, i); };
     for (int i = 0; i < a.size(); ++i) {
         const QString& s = a[i];
         if (s.startsWith(QStringLiteral("--")) && !allowed.contains(s))
@@ -426,11 +430,7 @@ InstrArgs parseInstr(const QStringList& a, bool trace)
 {
     InstrArgs r;
     QStringList* target = &r.rest;
-    auto value = [&](int& i) {
-        if (i + 1 >= a.size())
-            throw UsageError{a[i] + QStringLiteral(" needs a value")};
-        return a[++i];
-    };
+    auto value = [&](int& i) { return OptionValue(a, i); };
     for (int i = 0; i < a.size(); ++i) {
         const QString& s = a[i];
         if (s == QLatin1String("--device")) {
