@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <signal.h>
 
 using namespace testutil;
@@ -114,6 +115,38 @@ private slots:
         const Run r = cli({"types"});
         QVERIFY(r.code == 0 && r.out.contains("load types:") && r.out.contains("save types:") && r.out.count("Wavesmith") == 2);
         QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts).size(), 2 + 33 + 26);
+    }
+
+    // --version; --help or -h after any command, wherever it stands and
+    // whatever else is wrong on the line, prints that command's usage alone
+    // and exits 0. The man page names every command and every option the
+    // usage texts give.
+    void versionAndHelp()
+    {
+        const Run v = cli({"--version"});
+        QVERIFY2(v.code == 0 && QRegularExpression("^orvex-cli \\d+\\.\\d+\\.\\d+\n$").match(v.out).hasMatch(), qPrintable(v.out));
+        QFile page(QStringLiteral(ORVEX_MANPAGE));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString man = QString::fromUtf8(page.readAll()).remove('\\');   // "\-" is troff's minus
+        const auto matches = [](const char* re, const QString& text) {
+            QStringList l;
+            for (auto it = QRegularExpression(re, QRegularExpression::MultilineOption).globalMatch(text); it.hasNext();)
+                l << it.next().captured(1);
+            return l;
+        };
+        const QStringList commands = matches("^  orvex-cli ([a-z]+)", cli({"--help"}).out);
+        QCOMPARE(commands.size(), 7);
+        for (const QString& c : commands) {
+            for (const QStringList& tail : {QStringList{"--help"}, {"-h"}, {"--from", "--help"}, {"--bogus", "-h"}}) {
+                const Run r = cli(QStringList{c} + tail);
+                QVERIFY2(r.code == 0 && r.err.isEmpty() && r.out.startsWith("usage:\n  orvex-cli " + c), qPrintable(c + ": " + r.err));
+                for (const QString& other : commands)
+                    QVERIFY2(other == c || !r.out.contains("  orvex-cli " + other), qPrintable(c + " shows " + other));
+            }
+            QVERIFY2(man.contains(".B orvex-cli " + c), qPrintable(c));
+            for (const QString& opt : matches("(--[a-z-]+)", cli({c, "--help"}).out))
+                QVERIFY2(man.contains(opt), qPrintable(c + ": " + opt));
+        }
     }
 
     // Display names match case-insensitively, unique extensions name a row;
