@@ -128,24 +128,20 @@ private slots:
         QFile page(QStringLiteral(ORVEX_MANPAGE));
         QVERIFY(page.open(QIODevice::ReadOnly));
         const QString man = QString::fromUtf8(page.readAll()).remove('\\');   // "\-" is troff's minus
-        const auto matches = [](const char* re, const QString& text) {
-            QStringList l;
-            for (auto it = QRegularExpression(re, QRegularExpression::MultilineOption).globalMatch(text); it.hasNext();)
-                l << it.next().captured(1);
-            return l;
-        };
-        const QStringList commands = matches("^  orvex-cli ([a-z]+)", cli({"--help"}).out);
+        QStringList commands;
+        for (const QString& line : cli({"--help"}).out.split('\n'))
+            if (line.startsWith("  orvex-cli ") && line.size() > 12 && line.at(12).isLower())
+                commands << line.mid(12).section(' ', 0, 0);
         QCOMPARE(commands.size(), 7);
         for (const QString& c : commands) {
             for (const QStringList& tail : {QStringList{"--help"}, {"-h"}, {"--from", "--help"}, {"--bogus", "-h"}}) {
                 const Run r = cli(QStringList{c} + tail);
-                QVERIFY2(r.code == 0 && r.err.isEmpty() && r.out.startsWith("usage:\n  orvex-cli " + c), qPrintable(c + ": " + r.err));
-                for (const QString& other : commands)
-                    QVERIFY2(other == c || !r.out.contains("  orvex-cli " + other), qPrintable(c + " shows " + other));
+                QVERIFY2(r.code == 0 && r.err.isEmpty() && r.out.startsWith("usage:\n") && r.out.count("\n  orvex-cli ") == 1
+                             && r.out.section('\n', 1, 1).section(' ', 3, 3) == c, qPrintable(c + ": " + r.out + r.err));
             }
             QVERIFY2(man.contains(".B orvex-cli " + c), qPrintable(c));
-            for (const QString& opt : matches("(--[a-z-]+)", cli({c, "--help"}).out))
-                QVERIFY2(man.contains(opt), qPrintable(c + ": " + opt));
+            for (const QString& word : cli({c, "--help"}).out.split(QRegularExpression("[\\s\\[\\],]")))
+                QVERIFY2(!word.startsWith("--") || man.contains(word), qPrintable(c + ": " + word));
         }
     }
 
