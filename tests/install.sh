@@ -16,10 +16,9 @@ for f in bin/orvex bin/orvex-cli bin/orvex-instrument-sim lib/orvex/liborvexvisa
 done
 
 # The desktop entry starts a program that is installed, with an icon that is.
-exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$root/share/applications/orvex.desktop")
-icon_name=$(sed -n 's/^Icon=//p' "$root/share/applications/orvex.desktop")
-[ -x "$root/bin/$exec_name" ] || fail "the desktop entry starts \"$exec_name\", which is not installed"
-[ -f "$root/share/icons/hicolor/64x64/apps/$icon_name.png" ] || fail "the desktop entry's icon \"$icon_name\" is not installed"
+entry=$root/share/applications/orvex.desktop
+[ -x "$root/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")" ] || fail "the desktop entry starts no installed program"
+[ -f "$root/share/icons/hicolor/64x64/apps/$(sed -n 's/^Icon=//p' "$entry").png" ] || fail "the desktop entry's icon is not installed"
 
 [[ $("$root/bin/orvex-cli" --version) =~ ^orvex-cli\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "the installed orvex-cli --version fails"
 warnings=$(groff -man -Tutf8 -ww -z "$root/share/man/man1/orvex-cli.1" 2>&1)
