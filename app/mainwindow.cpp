@@ -151,7 +151,8 @@ void MainWindow::on_actionContents_triggered()
     // A manual in the working folder comes first, as it always has; then the
     // one built or installed with the program.
     const QString bin = QCoreApplication::applicationDirPath();
-    const QStringList folders{QDir::currentPath(), bin, QDir::cleanPath(bin + QStringLiteral("/" ORVEX_DOC_FROM_BIN))};
+    QStringList folders{QDir::currentPath(), bin, QDir::cleanPath(bin + QStringLiteral("/" ORVEX_DOC_FROM_BIN))};
+    folders.removeDuplicates();   // started from the program's own folder
     for (const QString& f : folders) {
         const QString pdf = f + QStringLiteral("/Orvex.pdf");
         if (QFileInfo(pdf).isFile()) {
