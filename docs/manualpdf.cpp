@@ -1,11 +1,13 @@
 // Writes the user manual as a PDF: Markdown in, A4 pages out, with the images
 // the text names taken from the Markdown file's folder.
 //   orvex-manual-pdf MANUAL.md OUT.pdf
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -65,6 +67,57 @@ bool fitImages(QTextDocument& doc)
     return ok;
 }
 
+QString readText(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "orvex-manual-pdf: %s: %s\n", qPrintable(path), qPrintable(f.errorString()));
+        return QString();
+    }
+    return QString::fromUtf8(f.readAll());
+}
+
+// A line "<!-- include FILE: HEADING -->" stands for that section of FILE:
+// the heading and what follows up to the next heading of its level or above.
+// The manual thus prints the README's user sections instead of a copy that
+// would drift. Relative links of the section are made absolute.
+bool expandIncludes(QString& md, const QDir& dir)
+{
+    static const QRegularExpression inc(QStringLiteral("^<!-- include (\\S+): (.+) -->$"),
+                                        QRegularExpression::MultilineOption);
+    static const QRegularExpression link(QStringLiteral("\\]\\((?![a-z]+:|#|/)([^)]+)\\)"));
+    bool ok = true;
+    QString out;
+    int from = 0;
+    for (auto it = inc.globalMatch(md); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        out += md.mid(from, m.capturedStart() - from);
+        from = m.capturedEnd();
+        const QString file = dir.absoluteFilePath(m.captured(1));
+        const QStringList lines = readText(file).split(QLatin1Char('\n'));
+        int level = 0;
+        QStringList section;
+        for (const QString& l : lines) {
+            const int h = l.startsWith(QLatin1Char('#')) ? l.indexOf(QLatin1Char(' ')) : 0;
+            if (level && h > 0 && h <= level)
+                break;
+            if (!level && h > 0 && l.mid(h + 1) == m.captured(2))
+                level = h;
+            if (level)
+                section << l;
+        }
+        if (!level) {
+            std::fprintf(stderr, "orvex-manual-pdf: %s has no section \"%s\"\n", qPrintable(file),
+                         qPrintable(m.captured(2)));
+            ok = false;
+        }
+        const QString base = QFileInfo(file).absolutePath() + QLatin1Char('/');
+        out += section.join(QLatin1Char('\n')).replace(link, QStringLiteral("](") + base + QStringLiteral("\\1)"));
+    }
+    md = out + md.mid(from);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -74,15 +127,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: orvex-manual-pdf MANUAL.md OUT.pdf\n");
         return 2;
     }
-    QFile in(QString::fromLocal8Bit(argv[1]));
-    if (!in.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "orvex-manual-pdf: %s: %s\n", argv[1], qPrintable(in.errorString()));
+    const QFileInfo in(QString::fromLocal8Bit(argv[1]));
+    QString md = readText(in.filePath());
+    if (md.isEmpty() || !expandIncludes(md, in.absoluteDir()))
         return 1;
-    }
     QTextDocument doc;
-    doc.setBaseUrl(QUrl::fromLocalFile(QFileInfo(in).absolutePath() + QStringLiteral("/")));
+    doc.setBaseUrl(QUrl::fromLocalFile(in.absolutePath() + QStringLiteral("/")));
     doc.setDefaultFont(QFont(QStringLiteral("Liberation Sans"), 10));
-    doc.setMarkdown(QString::fromUtf8(in.readAll()));
+    doc.setMarkdown(md);
     if (!fitImages(doc))
         return 1;
 
