@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./deps.sh
 cmake -S . -B build/run -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build/run --target orvex orvex-cli orvex-instrument-sim
+cmake --build build/run --target orvex orvex-cli orvex-instrument-sim orvex-manual
 exec build/run/orvex "$@"

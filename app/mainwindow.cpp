@@ -148,8 +148,20 @@ void MainWindow::on_actionAbout_triggered()
 
 void MainWindow::on_actionContents_triggered()
 {
-    // The manual sits in the working folder, not beside the program.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::currentPath() + QStringLiteral("/Orvex.pdf")));
+    // A manual in the working folder comes first, as it always has; then the
+    // one built or installed with the program.
+    const QString bin = QCoreApplication::applicationDirPath();
+    QStringList folders{QDir::currentPath(), bin, QDir::cleanPath(bin + QStringLiteral("/" ORVEX_DOC_FROM_BIN))};
+    folders.removeDuplicates();   // started from the program's own folder
+    for (const QString& f : folders) {
+        const QString pdf = f + QStringLiteral("/Orvex.pdf");
+        if (QFileInfo(pdf).isFile()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(pdf));
+            return;
+        }
+    }
+    Ask().warning(this, QStringLiteral("Warning"), QStringLiteral("The manual Orvex.pdf was not found."),
+                  QStringLiteral("Looked in:\n") + folders.join(QLatin1Char('\n')));
 }
 
 void MainWindow::on_actionLoad_triggered()

@@ -30,17 +30,10 @@ namespace {
 constexpr int kFail = 1;
 constexpr int kUsage = 2;
 
-const char* const kUsageText =
-    "usage:\n"
-    "  orvex-cli types\n"
-    "  orvex-cli info    --from TYPE FILE [QFILE] [--clock HZ] [--reflevel DBM] [--json]\n"
-    "  orvex-cli convert --from TYPE IN [IN_Q] --to TYPE OUT [OUT_Q] [--clock HZ] [--reflevel DBM]\n"
-    "                    [--append] [--guard N]\n"
-    "  orvex-cli copy    --from TYPE IN --to TYPE OUT [--clock HZ] [--reflevel DBM]\n"
-    "  orvex-cli serve   --from TYPE IN [IN_Q] [--port N] [--connect-to 0|1] [--clock HZ]\n"
-    "  orvex-cli trace   --device DEV --resource RS [acquisition options] [--to TYPE OUT [OUT_Q]] [--json]\n"
-    "  orvex-cli dir     --device DEV --resource RS FOLDER\n"
-    "TYPE is a list index, a display name or a file extension (see 'orvex-cli types').\n"
+// What a file command's TYPE and an instrument command's DEV and options
+// are; shown under the usage lines of the commands that take them.
+const char* const kTypeNote = "TYPE is a list index, a display name or a file extension (see 'orvex-cli types').\n";
+const char* const kDevNote =
     "DEV is an instrument type's index or name. Acquisition options:\n"
     "  --rbw HZ --srate HZ --count N --record-length MS --trigger WORD --slope WORD\n"
     "  --trigger-offset MS --pretrigger N --input RF|AIQ|DIQ --average N\n"
@@ -711,6 +704,46 @@ int cmdDir(const QStringList& argv)
     return 0;
 }
 
+// ---------------------------------------------------------------- dispatch
+
+struct Command {
+    const char* name;
+    const char* synopsis;   // the usage line(s) after "orvex-cli "
+    const char* note;       // what its TYPE or DEV arguments are
+    int (*run)(const QStringList&);
+};
+
+const Command kCommands[] = {
+    {"types", "types", "", [](const QStringList&) { return cmdTypes(); }},
+    {"info", "info    --from TYPE FILE [QFILE] [--clock HZ] [--reflevel DBM] [--json]", kTypeNote, cmdInfo},
+    {"convert",
+     "convert --from TYPE IN [IN_Q] --to TYPE OUT [OUT_Q] [--clock HZ] [--reflevel DBM]\n"
+     "                    [--append] [--guard N]",
+     kTypeNote, cmdConvert},
+    {"copy", "copy    --from TYPE IN --to TYPE OUT [--clock HZ] [--reflevel DBM]", kTypeNote, cmdCopy},
+    {"serve", "serve   --from TYPE IN [IN_Q] [--port N] [--connect-to 0|1] [--clock HZ]", kTypeNote, cmdServe},
+    {"trace", "trace   --device DEV --resource RS [acquisition options] [--to TYPE OUT [OUT_Q]] [--json]",
+     kDevNote, cmdTrace},
+    {"dir", "dir     --device DEV --resource RS FOLDER", kDevNote, cmdDir},
+};
+
+QString usage(const Command* only)
+{
+    QString s = QStringLiteral("usage:\n");
+    for (const Command& c : kCommands)
+        if (!only || only == &c)
+            s += QStringLiteral("  orvex-cli %1\n").arg(QLatin1String(c.synopsis));
+    if (only)
+        return s + QLatin1String(only->note);
+    return s + QStringLiteral("  orvex-cli --version\n  orvex-cli COMMAND --help\n") + QLatin1String(kTypeNote)
+           + QLatin1String(kDevNote);
+}
+
+void print(FILE* to, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), to);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -718,33 +751,37 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
-        std::fputs(kUsageText, args.isEmpty() ? stderr : stdout);
+        print(args.isEmpty() ? stderr : stdout, usage(nullptr));
         return args.isEmpty() ? kUsage : 0;
+    }
+    if (args[0] == QLatin1String("--version")) {
+        std::printf("orvex-cli %s\n", ORVEX_VERSION);
+        return 0;
+    }
+    const QString name = args.takeFirst();
+    const Command* cmd = nullptr;
+    for (const Command& c : kCommands)
+        if (name == QLatin1String(c.name))
+            cmd = &c;
+    if (!cmd) {
+        err(QStringLiteral("unknown command \"%1\"").arg(name));
+        print(stderr, usage(nullptr));
+        return kUsage;
+    }
+    // Asking for help anywhere after the command is not a usage error, however
+    // incomplete the rest of the line is.
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        print(stdout, usage(cmd));
+        return 0;
     }
     TermProgress progress;
     SetProgress(&progress);
     std::signal(SIGINT, onInterrupt);
-
-    const QString cmd = args.takeFirst();
     try {
-        if (cmd == QLatin1String("types"))
-            return cmdTypes();
-        if (cmd == QLatin1String("info"))
-            return cmdInfo(args);
-        if (cmd == QLatin1String("convert"))
-            return cmdConvert(args);
-        if (cmd == QLatin1String("serve"))
-            return cmdServe(args);
-        if (cmd == QLatin1String("copy"))
-            return cmdCopy(args);
-        if (cmd == QLatin1String("trace"))
-            return cmdTrace(args);
-        if (cmd == QLatin1String("dir"))
-            return cmdDir(args);
-        throw UsageError{QStringLiteral("unknown command \"%1\"").arg(cmd)};
+        return cmd->run(args);
     } catch (const UsageError& e) {
         err(e.text);
-        std::fputs(kUsageText, stderr);
+        print(stderr, usage(cmd));
         return kUsage;
     }
 }

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <signal.h>
 
 using namespace testutil;
@@ -114,6 +115,34 @@ private slots:
         const Run r = cli({"types"});
         QVERIFY(r.code == 0 && r.out.contains("load types:") && r.out.contains("save types:") && r.out.count("Wavesmith") == 2);
         QCOMPARE(r.out.split('\n', Qt::SkipEmptyParts).size(), 2 + 33 + 26);
+    }
+
+    // --version; --help or -h after any command, wherever it stands and
+    // whatever else is wrong on the line, prints that command's usage alone
+    // and exits 0. The man page names every command and every option the
+    // usage texts give.
+    void versionAndHelp()
+    {
+        const Run v = cli({"--version"});
+        QVERIFY2(v.code == 0 && QRegularExpression("^orvex-cli \\d+\\.\\d+\\.\\d+\n$").match(v.out).hasMatch(), qPrintable(v.out));
+        QFile page(QStringLiteral(ORVEX_MANPAGE));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString man = QString::fromUtf8(page.readAll()).remove('\\');   // "\-" is troff's minus
+        QStringList commands;
+        for (const QString& line : cli({"--help"}).out.split('\n'))
+            if (line.startsWith("  orvex-cli ") && line.size() > 12 && line.at(12).isLower())
+                commands << line.mid(12).section(' ', 0, 0);
+        QCOMPARE(commands.size(), 7);
+        for (const QString& c : commands) {
+            for (const QStringList& tail : {QStringList{"--help"}, {"-h"}, {"--from", "--help"}, {"--bogus", "-h"}}) {
+                const Run r = cli(QStringList{c} + tail);
+                QVERIFY2(r.code == 0 && r.err.isEmpty() && r.out.startsWith("usage:\n") && r.out.count("\n  orvex-cli ") == 1
+                             && r.out.section('\n', 1, 1).section(' ', 3, 3) == c, qPrintable(c + ": " + r.out + r.err));
+            }
+            QVERIFY2(man.contains(".B orvex-cli " + c), qPrintable(c));
+            for (const QString& word : cli({c, "--help"}).out.split(QRegularExpression("[\\s\\[\\],]")))
+                QVERIFY2(!word.startsWith("--") || man.contains(word), qPrintable(c + ": " + word));
+        }
     }
 
     // Display names match case-insensitively, unique extensions name a row;
