@@ -115,7 +115,7 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
             i += k;
             done += k;
             if (!out.ok())
-                st = FailWith(ST_FILE1, why::cannotWrite(dest));
+                st = FailWrite(ST_FILE1, out.why());
             else
                 st = ps.step(n + done);
         }
@@ -128,6 +128,6 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
         return st;
     }
     if (!out.commit())
-        return FailWith(ST_FILE1, why::cannotWrite(dest));
+        return FailWrite(ST_FILE1, out.why());
     return ST_OK;
 }
