@@ -120,7 +120,6 @@ ssize_t doWrite(int fd, const void* p, size_t n)
 }
 int doSync(int fd) { return injected() ? -1 : ::fsync(fd); }
 int doRename(const char* a, const char* b) { return injected() ? -1 : std::rename(a, b); }
-int doLink(const char* a, const char* b) { return injected() ? -1 : ::link(a, b); }
 
 // A reader that went away must not end the program: SIGPIPE is held back
 // for the one call and a pending one consumed, so the write fails with EPIPE.
@@ -431,7 +430,7 @@ int CommitBoth(const QString& firstTarget, const std::function<bool()>& first,
     if (existed && !S_ISREG(st.st_mode))
         return 1;
     bool moved = false;
-    if (existed && doLink(target.constData(), kept.constData()) != 0) {
+    if (existed && ::link(target.constData(), kept.constData()) != 0) {
         if (doRename(target.constData(), kept.constData()) != 0)
             return 1;
         moved = true;
