@@ -68,6 +68,8 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
     if (!dst || !dst->openW)
         return unsupported(QStringLiteral("The destination type"));
 
+    if (const QString p = io::NameProblem(rec->FileI); !p.isEmpty())
+        return FailWith(ST_FILE1, why::cannotOpen(rec->FileI, p));
     // A first open reads only the header: the sample count sizes the progress
     // report before the long scan starts.
     uint16_t wavFmt = 0;
