@@ -4,13 +4,10 @@
 # without touching the host. Where such a namespace is not permitted the test
 # runs without it, and its full-disk cases skip themselves.
 # Usage: tmpfs.sh SIZE PROGRAM [ARGS...]
-size=$1
-shift
+size=$1; shift
 if unshare -rm true 2>/dev/null; then
-  exec unshare -rm sh -c 'd=$(mktemp -d) || exit 1
-    mount -t tmpfs -o size="$0" orvex "$d" || { rmdir "$d"; exit 1; }
-    ORVEX_TMPFS=$d "$@"; rc=$?
-    umount "$d"; rmdir "$d"; exit $rc' "$size" "$@"
+  exec unshare -rm sh -c 'd=$(mktemp -d) && mount -t tmpfs -o size="$0" orvex "$d" && ORVEX_TMPFS=$d "$@"
+    rc=$?; umount "$d"; rmdir "$d"; exit $rc' "$size" "$@"
 fi
 echo "private mount namespace not permitted here; running without one" >&2
 exec "$@"

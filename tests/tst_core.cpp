@@ -5,7 +5,6 @@
 #include "formats/blockio.h"
 #include "formats/catalogue.h"
 #include "formats/fileio_inject.h"
-#include "formats/wav.h"
 #include "testutil.h"
 
 #include <cfloat>
@@ -16,7 +15,6 @@
 #include <sys/statvfs.h>
 #include <thread>
 #include <tuple>
-#include <unistd.h>
 
 using namespace testutil;
 
@@ -304,22 +302,19 @@ private slots:
         for (int s = 0; s < TS_COUNT; ++s)
             for (bool append : {false, true}) {
                 QTemporaryDir d;
-                const int32_t code = ts[s].Code;
                 const QString fi = d.filePath("f.a"), fq = ts[s].Files == 2 ? d.filePath("f.b") : QString();
                 Rec old(5, 1), add(9000, 2);
-                QCOMPARE(fmtTab[code].save(old.r, code, fi, fq), ST_OK);
+                QCOMPARE(saveTo(&old.r, s, fi, fq), ST_OK);
                 const auto before = snapshot(d.path());
-                const QString row = ts[s].Name + (append ? " append" : "");
                 for (int n = 1;; ++n) {
                     io::inject::failNth(n, ENOSPC);
                     const int32_t st = saveTo(&add.r, s, fi, fq, append);
                     if (io::inject::failNth(0, 0) > 0) {
-                        QVERIFY2(code == 23 && append ? st == ST_REFUSED : st == ST_OK && n > 2, qPrintable(row));
+                        QVERIFY2(ts[s].Code == 23 && append ? st == ST_REFUSED : st == ST_OK && n > 2, qPrintable(ts[s].Name));
                         break;
                     }
-                    QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && snapshot(d.path()) == before, qPrintable(row + QString(" n=%1 st=%2 ").arg(n).arg(st) + QStringList(snapshot(d.path()).keys()).join(",") + LastDetail()));
-                    QVERIFY2(LastDetail().startsWith(d.path()) && LastDetail().endsWith(": No space left on device."),
-                             qPrintable(row + ": " + LastDetail()));
+                    QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && snapshot(d.path()) == before && LastDetail().startsWith(d.path())
+                                 && LastDetail().endsWith(": No space left on device."), qPrintable(ts[s].Name + ": " + LastDetail()));
                 }
             }
     }
@@ -338,11 +333,10 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         for (int s = 0; s < TS_COUNT; ++s) {
             const int32_t code = ts[s].Code;
-            const bool two = ts[s].Files == 2;
-            auto save = [&](const QString& fi, const QString& fq) { return fmtTab[code].save(rec.r, code, fi, two ? fq : QString()); };
+            auto save = [&](const QString& fi, const QString& fq) { return fmtTab[code].save(rec.r, code, fi, ts[s].Files == 2 ? fq : QString()); };
             const QString row = ts[s].Name, q = d.filePath("q");
-            QVERIFY2(code == 24 || (save("/dev/null", "/dev/null") == ST_OK && save("/dev/full", q) == ST_FILE1), qPrintable(row));
-            QVERIFY2(code == 24 || (LastDetail() == "/dev/full cannot be written: No space left on device." && !QFile::exists(q)), qPrintable(LastDetail()));
+            QVERIFY2(code == 24 || (save("/dev/null", "/dev/null") == ST_OK && save("/dev/full", q) == ST_FILE1 && !QFile::exists(q)
+                                    && LastDetail() == "/dev/full cannot be written: No space left on device."), qPrintable(row));
             QVERIFY(writeFile(d.filePath("t"), "old") && QFile::link("t", d.filePath("l")) && QFile::link("dt", d.filePath("dl")));
             QVERIFY2(save(d.filePath("p"), q) == ST_OK && save(d.filePath("l"), q) == ST_OK && save(d.filePath("dl"), q) == ST_OK, qPrintable(row));
             for (const char* t : {"l", "dl"})
@@ -354,16 +348,13 @@ private slots:
                 continue;
             QByteArray got;
             std::thread reader([&] { got = readFile(fifo); });
-            const int32_t st = save(fifo, QString());
+            QVERIFY2(save(fifo, QString()) == ST_OK, qPrintable(row));
             reader.join();
-            QVERIFY2(st == ST_OK && got == readFile(n255) && QFileInfo(fifo).isFile() == false, qPrintable(row));
+            QVERIFY2(got == readFile(n255) && !QFileInfo(fifo).isFile(), qPrintable(row));
         }
-        struct stat st;
-        QVERIFY(::stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
         const QString odd = d.filePath(QStringLiteral("b\uFFFD.iqw"));
-        Rec in;
-        QVERIFY(SaveIQW(rec.r, odd) == ST_FILE1 && LastDetail().contains("cannot represent") && load(&in.r, 18, odd) == ST_FILE1);
-        QVERIFY(LastDetail().contains("cannot represent") && !QFileInfo::exists(odd) && QDir(d.path()).entryList({".*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        QVERIFY(SaveIQW(rec.r, odd) == ST_FILE1 && LastDetail().contains("cannot represent") && load(&rec.r, 18, odd) == ST_FILE1);
+        QVERIFY(LastDetail().contains("cannot represent") && QFileInfo("/dev/null").exists() && !QFileInfo("/dev/null").isFile() && QDir(d.path()).entryList({"b*", ".*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
     }
 
     // The temporary file's name is fixed per destination: one left by a
@@ -375,15 +366,12 @@ private slots:
         Rec rec(10);
         const QString f = d.filePath("x.a"), q = d.filePath("x.b"), part = d.filePath(".x.a.orvex-part");
         QVERIFY(writeFile(f, "old") && writeFile(part, "left over") && writeFile(d.filePath(".x.a.orvex-old"), "kept"));
-        QCOMPARE(SaveWavMono(rec.r, f, q), ST_OK);
+        QCOMPARE(fmtTab[14].save(rec.r, 14, f, q), ST_OK);
         QCOMPARE(QDir(d.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"x.a", "x.b"}));
-        QVERIFY(writeFile(part, "running"));
-        const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY);
-        QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
         const QByteArray was = readFile(f);
-        QVERIFY(SaveIQW(rec.r, f) == ST_FILE1 && LastDetail().contains("still running"));
-        ::close(fd);
-        QVERIFY(readFile(part) == "running" && readFile(f) == was);
+        QFile running(part);
+        QVERIFY(writeFile(part, "running") && running.open(QIODevice::ReadOnly) && ::flock(running.handle(), LOCK_EX) == 0);
+        QVERIFY(SaveIQW(rec.r, f) == ST_FILE1 && LastDetail().contains("still running") && readFile(part) == "running" && readFile(f) == was);
     }
 
     // A full disk at the first and at the second file of every save row:
@@ -396,28 +384,24 @@ private slots:
             QSKIP("no small file system to fill (tests/tmpfs.sh mounts one where namespaces are permitted)");
         Rec old(5), big(60000);
         for (int s = 0; s < TS_COUNT; ++s) {
-            const int32_t code = ts[s].Code;
             const bool two = ts[s].Files == 2;
-            QTemporaryDir probe;
-            QCOMPARE(fmtTab[code].save(big.r, code, probe.filePath("f.a"), two ? probe.filePath("f.b") : QString()), ST_OK);
-            qint64 need = 0;
-            for (const QFileInfo& fi : QDir(probe.path()).entryInfoList(QDir::Files))
-                need += fi.size();
+            const QString pi = root + "/p.a", pq = two ? root + "/p.b" : QString();
+            QCOMPARE(saveTo(&big.r, s, pi, pq), ST_OK);
+            const qint64 need = QFileInfo(pi).size() + (two ? QFileInfo(pq).size() : 0);
+            QVERIFY(QFile::remove(pi) && (!two || QFile::remove(pq)));
             for (double part : {0.3, 0.8}) {
                 QTemporaryDir d(root + "/XXXXXX");
                 const QString fi = d.filePath("f.a"), fq = two ? d.filePath("f.b") : QString();
-                QCOMPARE(fmtTab[code].save(old.r, code, fi, fq), ST_OK);
+                QCOMPARE(saveTo(&old.r, s, fi, fq), ST_OK);
                 const auto before = snapshot(d.path());
                 struct statvfs vfs;
-                QVERIFY(::statvfs(QFile::encodeName(root).constData(), &vfs) == 0);
-                const int fill = ::open(QFile::encodeName(root + "/fill").constData(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-                QVERIFY(fill >= 0 && ::posix_fallocate(fill, 0, off_t(vfs.f_bavail * vfs.f_frsize - part * need)) == 0);
-                const int32_t st = fmtTab[code].save(big.r, code, fi, fq);
-                ::close(fill);
-                QFile::remove(root + "/fill");
-                QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && LastDetail().endsWith("No space left on device."),
-                         qPrintable(ts[s].Name + ": " + LastDetail()));
-                QVERIFY2(snapshot(d.path()) == before, qPrintable(ts[s].Name));
+                QFile fill(root + "/fill");
+                QVERIFY(::statvfs(QFile::encodeName(root).constData(), &vfs) == 0 && fill.open(QIODevice::WriteOnly)
+                        && ::posix_fallocate(fill.handle(), 0, off_t(vfs.f_bavail * vfs.f_frsize - part * need)) == 0);
+                const int32_t st = saveTo(&big.r, s, fi, fq);
+                fill.remove();
+                QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && LastDetail().endsWith("No space left on device.")
+                             && snapshot(d.path()) == before, qPrintable(ts[s].Name + ": " + LastDetail()));
             }
         }
     }
