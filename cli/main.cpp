@@ -385,7 +385,7 @@ int cmdCopy(const QStringList& argv)
     const int32_t st = CopyDatFile(&rec, a.to[1], ts[to].Code);
     if (st == ST_OK)
         return 0;
-    return failed(st, LoadErrorText(st, rec.FileI));
+    return failed(st, LastFailureWrote() ? SaveErrorText(st, false) : LoadErrorText(st, rec.FileI));
 }
 
 // ---------------------------------------------------------------- instruments

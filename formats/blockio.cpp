@@ -21,6 +21,12 @@ bool BlockOut::commit()
     return io::CommitPair(*side_, data_) == 0;
 }
 
+QString BlockOut::why() const
+{
+    const io::Writer& w = side_ && !side_->error().isEmpty() ? *side_ : data_;
+    return why::cannotWrite(w.path(), w.error());
+}
+
 void BlockOut::cancel()
 {
     data_.cancel();
@@ -162,7 +168,7 @@ int32_t SaveAllBlocks(IQDatStr rec, const QString& file, OpenWFn open, WritFn wr
         return st;
     }
     if (!out->commit())
-        return FailWith(ST_FILE1, why::cannotWrite(out->path()));
+        return FailWrite(ST_FILE1, out->why());
     return ST_OK;
 }
 

@@ -29,6 +29,8 @@ public:
     bool ok() const { return data_.ok() && (!side_ || side_->ok()); }
     bool commit();
     void cancel();
+    // The failure of a writer that failed, as a failure detail.
+    QString why() const;
 
 private:
     QString path_;

@@ -28,8 +28,14 @@ inline QString withReason(QString text, const QString& reason)
 {
     return reason.isEmpty() ? text + QLatin1Char('.') : text + QStringLiteral(": ") + reason + QLatin1Char('.');
 }
-inline QString cannotOpen(const QString& file) { return file + QStringLiteral(" cannot be opened."); }
-inline QString cannotCreate(const QString& file) { return file + QStringLiteral(" cannot be created."); }
+inline QString cannotOpen(const QString& file, const QString& reason = QString())
+{
+    return withReason(file + QStringLiteral(" cannot be opened"), reason);
+}
+inline QString cannotCreate(const QString& file, const QString& reason = QString())
+{
+    return withReason(file + QStringLiteral(" cannot be created"), reason);
+}
 // A file whose contents cannot be taken as the type it was loaded as.
 inline QString cannotRead(const QString& file, const QString& reason = QString())
 {
@@ -58,12 +64,14 @@ inline QString lengths(const QString& fileI, uint64_t nI, const QString& fileQ, 
 template <class R>
 int32_t OpenIn(R& r, const QString& file, int32_t st = ST_FILE1)
 {
+    if (const QString p = io::NameProblem(file); !p.isEmpty())
+        return FailWith(st, why::cannotOpen(file, p));
     return r.open(file) ? ST_OK : FailWith(st, why::cannotOpen(file));
 }
 
 inline int32_t OpenOut(io::Writer& w, int32_t st = ST_FILE1)
 {
-    return w.open() ? ST_OK : FailWith(st, why::cannotCreate(w.path()));
+    return w.open() ? ST_OK : FailWrite(st, why::cannotCreate(w.path(), w.error()));
 }
 
 // The tail of every one-file writer: EscFlg cleared; on success the file
@@ -75,7 +83,7 @@ inline int32_t FinishWrite(io::Writer& w, int32_t st)
         w.cancel();
         return st;
     }
-    return w.commit() ? ST_OK : FailWith(ST_FILE1, why::cannotWrite(w.path()));
+    return w.commit() ? ST_OK : FailWrite(ST_FILE1, why::cannotWrite(w.path(), w.error()));
 }
 
 // The tail of every two-file writer: both files replace their
@@ -90,8 +98,8 @@ inline int32_t FinishPair(io::Writer& wi, io::Writer& wq, int32_t st)
     }
     switch (io::CommitPair(wi, wq)) {
     case 0: return ST_OK;
-    case 1: return FailWith(ST_FILE1, why::cannotWrite(wi.path()));
-    default: return FailWith(ST_FILE2, why::cannotWrite(wq.path()));
+    case 1: return FailWrite(ST_FILE1, why::cannotWrite(wi.path(), wi.error()));
+    default: return FailWrite(ST_FILE2, why::cannotWrite(wq.path(), wq.error()));
     }
 }
 

@@ -6,7 +6,6 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 #include <cstdint>
 #include <cstring>
@@ -50,36 +49,72 @@ private:
 
 // Writer that never destroys an existing destination: everything goes to a
 // temporary file beside it, renamed over the destination only by commit().
+// Symbolic links are followed: the file they lead to is replaced (a dangling
+// link gets its target created) and the link stays. A destination that is
+// neither a plain file nor a folder (a device, a pipe) is written directly,
+// without a temporary file: such a file cannot be replaced atomically.
 class Writer {
 public:
     explicit Writer(const QString& path);
     ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
     bool open();
-    QString path() const { return f_.fileName(); }
+    // The destination as given.
+    QString path() const { return path_; }
     void write(const void* src, size_t n);
     void write(const QByteArray& b) { write(b.constData(), size_t(b.size())); }
     void u32(uint32_t v) { uint8_t b[4]; put32(b, v); write(b, 4); }
     void f32le(float v) { uint8_t b[4]; putf32(b, v); write(b, 4); }
     void f64le(double v) { uint8_t b[8]; putf64(b, v); write(b, 8); }
     bool ok() const { return ok_; }
+    // The system's reason for the first failure ("No space left on device"),
+    // empty while nothing failed.
+    QString error() const { return reason_; }
+    // Written in place, not through a temporary file.
+    bool direct() const { return direct_; }
     // Puts everything written so far on the disk, still under the temporary
     // name; false when anything failed on the way.
     bool sync();
-    // The file commit() replaces: the destination with symbolic links
-    // followed, as the commit follows them.
+    // The file commit() replaces: the destination with symbolic links followed.
     QString target() const;
     // Flushes and renames over the destination; false (and the old file
     // untouched) when anything failed on the way.
     bool commit();
     void cancel();
 
+    // For a library that writes only by file name: a name it may create and
+    // fill, then adopt(size) takes the bytes it wrote (size: how many it was
+    // meant to write) as this writer's contents.
+    QString stagingName();
+    bool adopt(int64_t size);
+
 private:
+    friend int CommitPair(Writer& a, Writer& b);
     void flush();
-    QSaveFile f_;
+    void put(const uint8_t* src, size_t n);
+    bool fail(int err, const QString& reason = QString());
+    bool openTemp();
+    QString path_;
+    QByteArray target_, temp_;
+    int fd_ = -1;
+    bool direct_ = false;
+    bool ok_ = false;
+    QString reason_;
+    QString stage_;
     std::unique_ptr<uint8_t[]> buf_;
     size_t blen_ = 0;
-    bool ok_ = false;
 };
+
+// Why a file name cannot be used as it stands (it holds characters the
+// system's encoding of file names cannot represent, so the file would get
+// another name); empty when it can.
+QString NameProblem(const QString& path);
+
+// A hidden name in the folder of target, derived from its name and suffix
+// and never longer than a name may be (long names are shortened with a hash
+// of the whole), so that every save to one destination uses the same one.
+QByteArray HiddenBeside(const QByteArray& target, const char* suffix);
 
 // Replaces two destinations as one. first and second each rename a
 // complete temporary file, already on the disk, over its destination (false

@@ -12,16 +12,30 @@ volatile signed char BrkFlg = 0;
 
 namespace {
 QString detail;
+bool wrote = false;
 }
 
 QString LastDetail() { return detail; }
-void SetDetail(const QString& text) { detail = text; }
+void SetDetail(const QString& text)
+{
+    detail = text;
+    wrote = false;
+}
 
 int32_t FailWith(int32_t st, const QString& why)
 {
-    detail = why;
+    SetDetail(why);
     return st;
 }
+
+int32_t FailWrite(int32_t st, const QString& why)
+{
+    detail = why;
+    wrote = true;
+    return st;
+}
+
+bool LastFailureWrote() { return wrote; }
 
 int32_t LoadDone(IQDatStr* rec, int32_t st)
 {

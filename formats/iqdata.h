@@ -114,6 +114,10 @@ void SetDetail(const QString& text);
 
 // Sets the failure reason and returns st, so that checks read as one line.
 int32_t FailWith(int32_t st, const QString& why);
+// The same for a failure to write a destination, which LastFailureWrote()
+// then tells apart from a failure to read (a copy does both).
+int32_t FailWrite(int32_t st, const QString& why);
+bool LastFailureWrote();
 // The tail of every reader: EscFlg is cleared once the file was opened, and
 // a failed load leaves no arrays behind.
 int32_t LoadDone(IQDatStr* rec, int32_t st);

@@ -2,7 +2,6 @@
 #include "codec.h"
 
 #include <QFile>
-#include <QTemporaryFile>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -41,69 +40,6 @@ QString withLib(const QString& text)
 
 QByteArray nativeName(const QString& file) { return QFile::encodeName(file); }
 
-// The library writes by path, so QSaveFile cannot wrap it: it writes a
-// temporary file beside the destination, which replaces the destination
-// only once the library has written and closed it completely.
-class TempMat {
-public:
-    explicit TempMat(const QString& dest) : dest_(dest) {}
-    ~TempMat()
-    {
-        if (!tmp_.isEmpty())
-            QFile::remove(tmp_);
-    }
-    TempMat(const TempMat&) = delete;
-    TempMat& operator=(const TempMat&) = delete;
-
-    bool reserve()
-    {
-        if (dest_.isEmpty())
-            return false;
-        QTemporaryFile f(dest_ + QStringLiteral(".XXXXXX"));
-        f.setAutoRemove(false);
-        if (!f.open())
-            return false;
-        tmp_ = f.fileName();
-        return true;
-    }
-    const QString& name() const { return tmp_; }
-    const QString& dest() const { return dest_; }
-
-    // Puts the library's output on the disk before it replaces anything.
-    bool sync() const
-    {
-        const int fd = ::open(nativeName(tmp_).constData(), O_RDONLY);
-        if (fd < 0)
-            return false;
-        const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
-        ::close(fd);
-        return ok;
-    }
-
-    bool commit()
-    {
-        // The reserved file is private to the owner; the result gets the
-        // mode the destination had, or the one a new file gets.
-        struct stat st;
-        mode_t mode;
-        if (::stat(nativeName(dest_).constData(), &st) == 0) {
-            mode = st.st_mode & 07777;
-        } else {
-            mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        ::chmod(nativeName(tmp_).constData(), mode);
-        if (std::rename(nativeName(tmp_).constData(), nativeName(dest_).constData()) != 0)
-            return false;
-        tmp_.clear();
-        return true;
-    }
-
-private:
-    QString dest_, tmp_;
-};
-
 const char* const kHeader = "MATLAB 5.0 MAT-file, Created by: Orvex";
 
 // One MAT-5 variable holds at most 2^32 - 1 bytes including its headers.
@@ -114,60 +50,63 @@ struct Named {
     const float* data;
 };
 
-int32_t writeMat(TempMat& tmp, const QString& file, std::initializer_list<Named> vars, uint64_t n, int32_t err)
+// Bytes of the file writeMat makes: the header, then per variable its tag,
+// array flags, dimensions, a name of at most four characters inside its own
+// tag, and the data element padded to eight bytes.
+int64_t matBytes(size_t vars, uint64_t n)
+{
+    return 128 + int64_t(vars) * (8 + 16 + 16 + 8 + 8 + int64_t((4 * n + 7) / 8 * 8));
+}
+
+QString errnoText(int e) { return e ? qt_error_string(e) : QString(); }
+
+// The library writes by file name: into the writer's staging file, whose
+// size is checked before the writer commits it.
+int32_t writeMat(io::Writer& w, const QString& file, std::initializer_list<Named> vars, uint64_t n, int32_t err)
 {
     if (n > kMaxMat5)
         return FailWith(err, why::cannotWrite(file, QStringLiteral("%1 samples are more than a MAT-file of version 5 "
                                                                    "holds per variable (%2)")
                                                         .arg(n).arg(kMaxMat5)));
     quietLibrary();
-    if (!tmp.reserve())
-        return FailWith(err, why::cannotCreate(file));
+    const QString stage = w.open() ? w.stagingName() : QString();
+    if (stage.isEmpty())
+        return FailWrite(err, why::cannotCreate(file, w.error()));
     // With an empty header text the library writes a NUL first byte, and
     // other readers then take the file for a version 4 MAT-file.
-    mat_t* mat = Mat_CreateVer(nativeName(tmp.name()).constData(), kHeader, MAT_FT_MAT5);
+    errno = 0;
+    mat_t* mat = Mat_CreateVer(nativeName(stage).constData(), kHeader, MAT_FT_MAT5);
     if (!mat)
-        return FailWith(err, withLib(why::cannotCreate(file)));
+        return FailWrite(err, withLib(why::cannotCreate(file, errnoText(errno))));
     size_t dims[2] = {1, size_t(n)};
     // The library wants a data pointer even for 1 x 0.
     static float none = 0;
     bool ok = true;
+    int e = 0;
     for (const Named& v : vars) {
         // Written straight from the record's array; a copy would double the
         // memory held for the largest records.
         matvar_t* mv = Mat_VarCreate(v.name, MAT_C_SINGLE, MAT_T_SINGLE, 2, dims,
                                      const_cast<float*>(v.data ? v.data : &none), MAT_F_DONT_COPY_DATA);
+        errno = 0;
         ok = mv && Mat_VarWrite(mat, mv, MAT_COMPRESSION_NONE) == 0;
+        e = errno;
         if (mv)
             Mat_VarFree(mv);
         if (!ok)
             break;
     }
-    if (Mat_Close(mat) != 0)
+    errno = 0;
+    if (Mat_Close(mat) != 0 && ok) {
         ok = false;
-    if (!ok)
-        return FailWith(err, withLib(why::cannotWrite(file)));
-    return ST_OK;
-}
-
-int32_t commitOne(TempMat& t)
-{
-    return t.sync() && t.commit() ? ST_OK : FailWith(ST_FILE1, why::cannotWrite(t.dest()));
-}
-
-// Both files complete and on the disk before either replaces its
-// destination; a failure leaves both old files.
-int32_t commitTwo(TempMat& ti, TempMat& tq)
-{
-    if (!ti.sync())
-        return FailWith(ST_FILE1, why::cannotWrite(ti.dest()));
-    if (!tq.sync())
-        return FailWith(ST_FILE2, why::cannotWrite(tq.dest()));
-    switch (io::CommitBoth(ti.dest(), [&ti] { return ti.commit(); }, [&tq] { return tq.commit(); })) {
-    case 0: return ST_OK;
-    case 1: return FailWith(ST_FILE1, why::cannotWrite(ti.dest()));
-    default: return FailWith(ST_FILE2, why::cannotWrite(tq.dest()));
+        e = errno;
     }
+    if (!ok)
+        return FailWrite(err, withLib(why::cannotWrite(file, errnoText(e))));
+    // The library does not see every failed write; a short file tells.
+    if (!w.adopt(matBytes(vars.size(), n)))
+        return FailWrite(err, why::cannotWrite(file, w.error()));
+    return ST_OK;
 }
 
 // What the element tags of a MAT-5 file say about a top-level variable.
@@ -382,26 +321,19 @@ int32_t SaveMLabBinSgl(IQDatStr rec, const QString& fileI, const QString& fileQ)
 {
     if (rec.N && (!rec.I || !rec.Q))
         return FailWith(ST_FILE1, why::cannotWrite(fileI, QStringLiteral("the record holds no samples")));
-    TempMat ti(fileI), tq(fileQ);
-    int32_t st = writeMat(ti, fileI, {{"I", rec.I}}, rec.N, ST_FILE1);
+    io::Writer wi(fileI), wq(fileQ);
+    int32_t st = writeMat(wi, fileI, {{"I", rec.I}}, rec.N, ST_FILE1);
     if (st == ST_OK)
-        st = writeMat(tq, fileQ, {{"Q", rec.Q}}, rec.N, ST_FILE2);
-    if (st == ST_OK)
-        st = commitTwo(ti, tq);
-    EscFlg = 0;
-    return st;
+        st = writeMat(wq, fileQ, {{"Q", rec.Q}}, rec.N, ST_FILE2);
+    return FinishPair(wi, wq, st);
 }
 
 int32_t SaveMLabBinMix(IQDatStr rec, const QString& file)
 {
     if (rec.N && (!rec.I || !rec.Q))
         return FailWith(ST_FILE1, why::cannotWrite(file, QStringLiteral("the record holds no samples")));
-    TempMat t(file);
-    int32_t st = writeMat(t, file, {{"I", rec.I}, {"Q", rec.Q}}, rec.N, ST_FILE1);
-    if (st == ST_OK)
-        st = commitOne(t);
-    EscFlg = 0;
-    return st;
+    io::Writer w(file);
+    return FinishWrite(w, writeMat(w, file, {{"I", rec.I}, {"Q", rec.Q}}, rec.N, ST_FILE1));
 }
 
 int32_t LoadMLabBinSgl(IQDatStr* rec)

@@ -1,5 +1,6 @@
 #include "save.h"
 #include "catalogue.h"
+#include "codec.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,6 +21,9 @@ int32_t LoadDatFile(IQDatStr* rec)
         SetDetail(QStringLiteral("The type \"%1\" cannot be read.").arg(tl[rec->Typ].Name));
         return ST_UNSUPP;
     }
+    for (const QString& file : {rec->FileI, rec->FileQ})
+        if (const QString p = io::NameProblem(file); !p.isEmpty())
+            return FailWith(file == rec->FileI ? ST_FILE1 : ST_FILE2, why::cannotOpen(file, p));
     int32_t st = f->load(rec);
     if (st != ST_OK) {
         // Whatever a reader left behind on failure is not valid data.

@@ -68,6 +68,8 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
     if (!dst || !dst->openW)
         return unsupported(QStringLiteral("The destination type"));
 
+    if (const QString p = io::NameProblem(rec->FileI); !p.isEmpty())
+        return FailWith(ST_FILE1, why::cannotOpen(rec->FileI, p));
     // A first open reads only the header: the sample count sizes the progress
     // report before the long scan starts.
     uint16_t wavFmt = 0;
@@ -115,7 +117,7 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
             i += k;
             done += k;
             if (!out.ok())
-                st = FailWith(ST_FILE1, why::cannotWrite(dest));
+                st = FailWrite(ST_FILE1, out.why());
             else
                 st = ps.step(n + done);
         }
@@ -128,6 +130,6 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
         return st;
     }
     if (!out.commit())
-        return FailWith(ST_FILE1, why::cannotWrite(dest));
+        return FailWrite(ST_FILE1, out.why());
     return ST_OK;
 }

@@ -84,7 +84,7 @@ int32_t OpenW_VantorRaw(IQDatStr rec, BlockOut* out, double* scale, bool findRan
 {
     io::Writer* hw = out->openSide(VantorHeaderName(out->path()));
     if (!hw->ok())
-        return FailWith(ST_FILE1, why::cannotCreate(VantorHeaderName(out->path())));
+        return FailWrite(ST_FILE1, why::cannotCreate(hw->path(), hw->error()));
     hw->write(VantorHeader(rec, QDateTime::currentDateTime()));
     if (int32_t st = OpenOut(out->data())) {
         out->cancel();

@@ -4,10 +4,16 @@
 #include "formats/binary.h"
 #include "formats/blockio.h"
 #include "formats/catalogue.h"
+#include "formats/fileio_inject.h"
 #include "testutil.h"
 
 #include <cfloat>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
 #include <tuple>
 
 using namespace testutil;
@@ -285,6 +291,120 @@ private slots:
             Rec r;
             MakeIQArr(&r.r, r->N = n);
             QVERIFY(ReadShUnion(&r.r, &f, n) == ST_OK && holds(r.r, Vf(vi.begin(), vi.end()), Vf(vq.begin(), vq.end())));
+        }
+    }
+
+    // A failure at each write, sync and rename in turn, for every save
+    // row and its append: the old files stay byte for byte, no temporary file
+    // remains, and the detail names the file and the reason.
+    void injectedFailuresEveryRow()
+    {
+        for (int s = 0; s < TS_COUNT; ++s)
+            for (bool append : {false, true}) {
+                QTemporaryDir d;
+                const QString fi = d.filePath("f.a"), fq = ts[s].Files == 2 ? d.filePath("f.b") : QString();
+                Rec old(5, 1), add(9000, 2);
+                QCOMPARE(saveTo(&old.r, s, fi, fq), ST_OK);
+                const auto before = snapshot(d.path());
+                for (int n = 1;; ++n) {
+                    io::inject::failNth(n, ENOSPC);
+                    const int32_t st = saveTo(&add.r, s, fi, fq, append);
+                    if (io::inject::failNth(0, 0) > 0) {
+                        QVERIFY2(ts[s].Code == 23 && append ? st == ST_REFUSED : st == ST_OK && n > 2, qPrintable(ts[s].Name));
+                        break;
+                    }
+                    QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && snapshot(d.path()) == before && LastDetail().startsWith(d.path())
+                                 && LastDetail().endsWith(": No space left on device."), qPrintable(ts[s].Name + ": " + LastDetail()));
+                }
+            }
+    }
+
+    // Devices and pipes are written in place: /dev/null stays a device,
+    // /dev/full fails with its reason before a plain Q file beside it is
+    // made, a pipe's reader gets the bytes of a plain file, and one that
+    // leaves early a "Broken pipe", not the end of the program. Links lead to the
+    // file replaced and stay links, dangling ones too; names of 255 bytes
+    // work; a name the system cannot encode is refused, not changed.
+    void specialDestinations()
+    {
+        QTemporaryDir d;
+        Rec rec(20000);
+        const QString fifo = d.filePath("pipe"), n255 = d.filePath(QString(251, 'n') + ".dat"), m255 = d.filePath(QString(255, 'm'));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        for (int s = 0; s < TS_COUNT; ++s) {
+            const int32_t code = ts[s].Code;
+            auto save = [&](const QString& fi, const QString& fq) { return fmtTab[code].save(rec.r, code, fi, ts[s].Files == 2 ? fq : QString()); };
+            const QString row = ts[s].Name, q = d.filePath("q");
+            QVERIFY2(code == 24 || (save("/dev/null", "/dev/null") == ST_OK && save("/dev/full", q) == ST_FILE1 && !QFile::exists(q)
+                                    && LastDetail() == "/dev/full cannot be written: No space left on device."), qPrintable(row));
+            QVERIFY(writeFile(d.filePath("t"), "old") && QFile::link("t", d.filePath("l")) && QFile::link("dt", d.filePath("dl")));
+            QVERIFY2(save(d.filePath("p"), q) == ST_OK && save(d.filePath("l"), q) == ST_OK && save(d.filePath("dl"), q) == ST_OK, qPrintable(row));
+            for (const char* t : {"l", "dl"})
+                QVERIFY2(QFileInfo(d.filePath(t)).isSymLink() && QFileInfo(d.filePath(t)).size() == QFileInfo(d.filePath("p")).size(), qPrintable(row));
+            QVERIFY2(save(n255, m255) == ST_OK && QFileInfo(n255).size() == QFileInfo(d.filePath("p")).size(), qPrintable(row));
+            for (const char* f : {"t", "dt", "l", "dl", "p", "q"})
+                QFile::remove(d.filePath(f));
+            if (code != 18 && code != 3)
+                continue;
+            QByteArray got;
+            std::thread reader([&] { got = readFile(fifo); });
+            QVERIFY2(save(fifo, QString()) == ST_OK, qPrintable(row));
+            reader.join();
+            QVERIFY2(got == readFile(n255) && !QFileInfo(fifo).isFile(), qPrintable(row));
+        }
+        std::thread quitter([&] { QFile f(fifo); (void)(f.open(QIODevice::ReadOnly) && f.read(10).size()); });
+        const bool broke = SaveIQW(rec.r, fifo) == ST_FILE1 && LastDetail().endsWith("Broken pipe.");
+        quitter.join();
+        const QString odd = d.filePath(QStringLiteral("b\uFFFD.iqw"));
+        QVERIFY(SaveIQW(rec.r, odd) == ST_FILE1 && LastDetail().contains("cannot represent") && load(&rec.r, 18, odd) == ST_FILE1);
+        QVERIFY(broke && LastDetail().contains("cannot represent") && QFileInfo("/dev/null").exists() && !QFileInfo("/dev/null").isFile() && QDir(d.path()).entryList({"b*", ".*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    }
+
+    // The temporary file's name is fixed per destination: one left by a
+    // killed save goes with the next save, as does the kept old file of a
+    // pair; one locked by a save still running is left alone and refused.
+    void staleAndBusyTemporaries()
+    {
+        QTemporaryDir d;
+        Rec rec(10);
+        const QString f = d.filePath("x.a"), q = d.filePath("x.b"), part = d.filePath(".x.a.orvex-part");
+        QVERIFY(writeFile(f, "old") && writeFile(part, "left over") && writeFile(d.filePath(".x.a.orvex-old"), "kept"));
+        QCOMPARE(fmtTab[14].save(rec.r, 14, f, q), ST_OK);
+        QCOMPARE(QDir(d.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"x.a", "x.b"}));
+        const QByteArray was = readFile(f);
+        QFile running(part);
+        QVERIFY(writeFile(part, "running") && running.open(QIODevice::ReadOnly) && ::flock(running.handle(), LOCK_EX) == 0);
+        QVERIFY(SaveIQW(rec.r, f) == ST_FILE1 && LastDetail().contains("still running") && readFile(part) == "running" && readFile(f) == was);
+    }
+
+    // A full disk at the first and at the second file of every save row:
+    // the old files stay byte for byte, no temporary file remains, and the
+    // detail says why. On a small file system of its own (tests/tmpfs.sh).
+    void fullDisk()
+    {
+        const QString root = qEnvironmentVariable("ORVEX_TMPFS");
+        if (root.isEmpty())
+            QSKIP("no small file system to fill (tests/tmpfs.sh mounts one where namespaces are permitted)");
+        Rec old(5), big(60000);
+        for (int s = 0; s < TS_COUNT; ++s) {
+            const bool two = ts[s].Files == 2;
+            const QString pi = path("p.a"), pq = two ? path("p.b") : QString();
+            QCOMPARE(saveTo(&big.r, s, pi, pq), ST_OK);
+            const qint64 need = QFileInfo(pi).size() + (two ? QFileInfo(pq).size() : 0);
+            for (double part : {0.3, 0.8}) {
+                QTemporaryDir d(root + "/XXXXXX");
+                const QString fi = d.filePath("f.a"), fq = two ? d.filePath("f.b") : QString();
+                QCOMPARE(saveTo(&old.r, s, fi, fq), ST_OK);
+                const auto before = snapshot(d.path());
+                struct statvfs vfs;
+                QFile fill(root + "/fill");
+                QVERIFY(::statvfs(QFile::encodeName(root).constData(), &vfs) == 0 && fill.open(QIODevice::WriteOnly)
+                        && ::posix_fallocate(fill.handle(), 0, off_t(vfs.f_bavail * vfs.f_frsize - part * need)) == 0);
+                const int32_t st = saveTo(&big.r, s, fi, fq);
+                fill.remove();
+                QVERIFY2((st == ST_FILE1 || st == ST_FILE2) && LastDetail().endsWith("No space left on device.")
+                             && snapshot(d.path()) == before, qPrintable(ts[s].Name + ": " + LastDetail()));
+            }
         }
     }
 };
