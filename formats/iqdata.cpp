@@ -17,6 +17,12 @@ QString detail;
 QString LastDetail() { return detail; }
 void SetDetail(const QString& text) { detail = text; }
 
+void AddNotice(IQDatStr* rec, const QString& text)
+{
+    if (!rec->Notices.contains(text))
+        rec->Notices << text;
+}
+
 int32_t FailWith(int32_t st, const QString& why)
 {
     detail = why;
