@@ -121,6 +121,11 @@ int32_t SaveDatFile(IQDatStr* dat, IQDatStr* dst, IQDatStr* sav, AnaStr ana,
         return ST_UNSUPP;
     }
 
+    // Append reads the destination back first: a pipe or a device has
+    // nothing to give back, and waiting for it would never end.
+    for (const QString& name : {fileI, fileQ})
+        if (IsSpecialInput(name))
+            return FailWith(ST_FILE1, QStringLiteral("%1 is no regular file; append needs one to read back.").arg(name));
     // The append reader reads the destination as the save type. Rows 0..24
     // of both lists are the same types, and the one save row beyond them (WV)
     // has a reader that does not look at the type index.

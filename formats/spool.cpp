@@ -107,13 +107,27 @@ Spool::~Spool()
     }
 }
 
+namespace {
+
+// Special input, and files that call themselves empty: those of /proc and
+// /sys have contents all the same. A truly empty file costs nothing to copy.
+bool mustSpool(const QString& path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return !S_ISREG(st.st_mode) || st.st_size == 0;
+}
+
+} // namespace
+
 int32_t Spool::take(IQDatStr* rec)
 {
     const bool two = rec->Typ >= 0 && rec->Typ < TL_COUNT && tl[rec->Typ].Files == 2;
     int32_t st = ST_OK;
-    if (IsSpecialInput(rec->FileI))
+    if (mustSpool(rec->FileI))
         st = spool(rec->FileI, ST_FILE1, &rec->FileI);
-    if (st == ST_OK && two && IsSpecialInput(rec->FileQ))
+    if (st == ST_OK && two && mustSpool(rec->FileQ))
         st = spool(rec->FileQ, ST_FILE2, &rec->FileQ);
     if (st == ST_CANCEL)
         EscFlg = 0;

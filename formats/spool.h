@@ -17,8 +17,8 @@ public:
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
 
-    // Copies every name of rec that is not a regular file and puts the
-    // copy's name in its place. ST_OK, ST_CANCEL, or ST_FILE1/ST_FILE2
+    // Copies every name of rec that is not a regular file (or is one that
+    // claims to be empty) and puts the copy's name in its place. ST_OK, ST_CANCEL, or ST_FILE1/ST_FILE2
     // with the reason when the input cannot be read or the copy written.
     int32_t take(IQDatStr* rec);
     // Gives rec its own names back and makes the last failure reason and

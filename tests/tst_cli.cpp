@@ -131,6 +131,7 @@ private slots:
             {{"info", "--from", "Wavesmith", path("in.ibn")}, 1, "The file " + path("in.ibn") + " is scrambled. Load aborted."},
             {{"convert", "--from", "18", in, "--to", "18", path("nothere.iqw"), "--append"}, 1, "Memory too low."},
             {{"convert", "--from", "18", in, "--to", "18", path("no/dir/x.iqw")}, 1, "File Save Error. (status -1)"},
+            {{"convert", "--from", "18", in, "--to", "18", "/dev/null", "--append"}, 1, "/dev/null is no regular file; append"},
             {{"serve", "--from", "18", file(), "--port", taken}, 1, "cannot listen on 127.0.0.1:" + taken},
             {{"serve", "--from", "18", path("missing.iqw"), "--port", "0"}, 1, "File Load Error."}};
         for (const auto& row : rows) {
