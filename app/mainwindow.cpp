@@ -444,6 +444,9 @@ void MainWindow::on_Load_Lod_clicked()
         newState = true;
         ShowCount(loadRec.N);
         ui->Load_SRat->setValue(loadRec.Clock);
+        // What the load had to cut or fill stays until the next message.
+        if (!loadRec.Notices.isEmpty())
+            statusBar()->showMessage(loadRec.Notices.join(QLatin1Char(' ')));
     } else {
         ReportLoadError(st, loadRec.FileI);
         newState = false;
@@ -490,7 +493,10 @@ void MainWindow::on_Load_Cpy_clicked()
         ui->Load_Cnt->setEnabled(false);
         SavePostAction();
     }
-    statusBar()->clearMessage();
+    if (st == ST_OK && !work.Notices.isEmpty())
+        statusBar()->showMessage(work.Notices.join(QLatin1Char(' ')));
+    else
+        statusBar()->clearMessage();
     CopyPostAction();
 }
 

@@ -3,6 +3,7 @@
 #include "formats/iqdata.h"
 #include "formats/progress.h"
 #include "formats/save.h"
+#include "formats/spool.h"
 #include "formats/stream.h"
 #include "instrument/acquire.h"
 #include "instrument/anaini.h"
@@ -20,8 +21,10 @@
 #include <QStringList>
 
 #include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
@@ -32,7 +35,8 @@ constexpr int kUsage = 2;
 
 // What a file command's TYPE and an instrument command's DEV and options
 // are; shown under the usage lines of the commands that take them.
-const char* const kTypeNote = "TYPE is a list index, a display name or a file extension (see 'orvex-cli types').\n";
+const char* const kTypeNote = "TYPE is a list index, a display name or a file extension (see 'orvex-cli types').\n"
+                              "A file of a one-file type may be '-': standard input for --from, standard output for --to.\n";
 const char* const kDevNote =
     "DEV is an instrument type's index or name. Acquisition options:\n"
     "  --rbw HZ --srate HZ --count N --record-length MS --trigger WORD --slope WORD\n"
@@ -97,13 +101,41 @@ private:
     int last_ = -1;
 };
 
-extern "C" void onInterrupt(int)
+// The first SIGINT or SIGTERM asks the running operation to stop cleanly;
+// should it still run a little later (a wait nothing polls), or should a
+// second signal come, the program ends at once, its temporary copies of
+// the input removed.
+volatile sig_atomic_t endSignal = 0;
+constexpr unsigned kGraceSeconds = 5;
+
+extern "C" void endNow(int)
 {
-    // The first Ctrl-C asks the running operation to stop cleanly; a second
-    // one ends the program at once.
-    if (EscFlg)
-        _exit(130);
+    RemoveSpoolsNow();
+    static const char msg[] = "orvex-cli: Cancelled.\n";
+    ssize_t r = write(2, msg, sizeof msg - 1);
+    (void)r;
+    _exit(128 + endSignal);
+}
+
+extern "C" void onInterrupt(int sig)
+{
+    if (endSignal)
+        endNow(sig);
+    endSignal = sig;
     EscFlg = 1;
+    alarm(kGraceSeconds);
+}
+
+void catchSignals()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = endNow;
+    sigaction(SIGALRM, &sa, nullptr);
 }
 
 // Shortest text that reads back to the same value; plain digits (100000000,
@@ -155,7 +187,7 @@ int resolveType(const QString& arg, const TypStr* list, int count, const char* w
 struct Args {
     QStringList from, to;          // TYPE followed by its file names
     std::optional<double> clock, reflevel;
-    bool json = false, append = false;
+    bool json = false, append = false, verbose = false;
     int guard = 0;
     int port = 1000, connectTo = 1;
     QStringList rest;
@@ -195,8 +227,14 @@ Args parse(const QStringList& a, const QStringList& allowed)
             target = &r.to;
         } else if (s == QLatin1String("--clock")) {
             r.clock = Args::toDouble(s, value(i));
+            if (!std::isfinite(*r.clock) || *r.clock <= 0)
+                throw UsageError{QStringLiteral("--clock takes a finite rate above 0 Hz")};
         } else if (s == QLatin1String("--reflevel")) {
             r.reflevel = Args::toDouble(s, value(i));
+            if (!std::isfinite(*r.reflevel))
+                throw UsageError{QStringLiteral("--reflevel takes a finite level")};
+        } else if (s == QLatin1String("--verbose")) {
+            r.verbose = true;
         } else if (s == QLatin1String("--json")) {
             r.json = true;
         } else if (s == QLatin1String("--append")) {
@@ -225,6 +263,29 @@ Args parse(const QStringList& a, const QStringList& allowed)
     return r;
 }
 
+// The name for '-': standard input to load from, standard output to write
+// to. Everything else the program prints then goes to standard error.
+QString standardStream(const TypStr& t, bool in)
+{
+    if (t.Files == 2)
+        throw UsageError{QStringLiteral("\"%1\" keeps I and Q in two files; '-' stands for one-file types only")
+                             .arg(t.Name)};
+    if (TraitsOf(t.Code).sideHeader)
+        throw UsageError{QStringLiteral("\"%1\" keeps a header file beside its data; '-' cannot stand for it")
+                             .arg(t.Name)};
+    if (fcntl(in ? 0 : 1, F_GETFD) == -1)
+        throw UsageError{in ? QStringLiteral("'-': standard input is closed")
+                            : QStringLiteral("'-': standard output is closed")};
+    return in ? QStringLiteral("/dev/stdin") : QStringLiteral("/dev/stdout");
+}
+
+// What the load had to cut or fill, on standard error.
+void tellNotices(const IQDatStr& rec)
+{
+    for (const QString& n : rec.Notices)
+        err(n);
+}
+
 // Fills the record's type and file names from "TYPE FILE [QFILE]".
 void bindFiles(IQDatStr* rec, const QStringList& files, const TypStr* list, int count,
                const char* what, bool deriveQ)
@@ -247,6 +308,8 @@ void bindFiles(IQDatStr* rec, const QStringList& files, const TypStr* list, int 
     } else if (files.size() == 3) {
         throw UsageError{QStringLiteral("\"%1\" keeps I and Q in one file").arg(t.Name)};
     }
+    if (files.mid(1).contains(QStringLiteral("-")))
+        rec->FileI = standardStream(t, list == tl);
 }
 
 // Load IQ as the window's button does it: panel values first, the file's
@@ -256,8 +319,10 @@ int load(IQDatStr* rec, const Args& a)
     rec->Clock = a.clock.value_or(1e8);
     rec->RefLev = float(a.reflevel.value_or(0.0));
     int32_t st = LoadDatFile(rec);
-    if (st == ST_OK)
+    if (st == ST_OK) {
+        tellNotices(*rec);
         return 0;
+    }
     return failed(st, LoadErrorText(st, rec->FileI));
 }
 
@@ -329,7 +394,7 @@ extern "C" void onQuitSignal(int)
 
 int cmdServe(const QStringList& argv)
 {
-    Args a = parse(argv, {"--from", "--port", "--connect-to", "--clock"});
+    Args a = parse(argv, {"--from", "--port", "--connect-to", "--clock", "--verbose"});
     IQDatStr rec;
     bindFiles(&rec, a.from, tl, TL_COUNT, "from", false);
     if (int rc = load(&rec, a))
@@ -346,8 +411,12 @@ int cmdServe(const QStringList& argv)
         err(QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(a.port).arg(srv.errorString()));
         return kFail;
     }
-    QObject::connect(&srv, &SymbolServer::clientConnected, [] { err(QStringLiteral("client connected")); });
-    QObject::connect(&srv, &SymbolServer::clientDisconnected, [] { err(QStringLiteral("client disconnected")); });
+    // Off by default: a line per connection into a pipe nobody reads would
+    // block the server once the pipe is full.
+    if (a.verbose) {
+        QObject::connect(&srv, &SymbolServer::clientConnected, [] { err(QStringLiteral("client connected")); });
+        QObject::connect(&srv, &SymbolServer::clientDisconnected, [] { err(QStringLiteral("client disconnected")); });
+    }
 
     if (pipe(quitPipe) != 0) {
         err(QStringLiteral("cannot set up signal handling"));
@@ -380,11 +449,14 @@ int cmdCopy(const QStringList& argv)
     if (a.to.size() != 2)
         throw UsageError{QStringLiteral("--to needs a TYPE and one file")};
     const int to = resolveType(a.to[0], ts, TS_COUNT, "to");
+    const QString dest = a.to[1] == QLatin1String("-") ? standardStream(ts[to], false) : a.to[1];
     rec.Clock = a.clock.value_or(1e8);
     rec.RefLev = float(a.reflevel.value_or(0.0));
-    const int32_t st = CopyDatFile(&rec, a.to[1], ts[to].Code);
-    if (st == ST_OK)
+    const int32_t st = CopyDatFile(&rec, dest, ts[to].Code);
+    if (st == ST_OK) {
+        tellNotices(rec);
         return 0;
+    }
     return failed(st, LastFailureWrote() ? SaveErrorText(st, false) : LoadErrorText(st, rec.FileI));
 }
 
@@ -642,6 +714,8 @@ int cmdTrace(const QStringList& argv)
     IQDatStr rec, dst, sav;
     if (!r.to.isEmpty())
         bindFiles(&sav, r.to, ts, TS_COUNT, "to", true);
+    if (r.json && sav.FileI == QLatin1String("/dev/stdout"))
+        throw UsageError{QStringLiteral("--json and --to - would both write to standard output")};
 
     if (int rc = openInstrument(&a))
         return rc;
@@ -721,7 +795,7 @@ const Command kCommands[] = {
      "                    [--append] [--guard N]",
      kTypeNote, cmdConvert},
     {"copy", "copy    --from TYPE IN --to TYPE OUT [--clock HZ] [--reflevel DBM]", kTypeNote, cmdCopy},
-    {"serve", "serve   --from TYPE IN [IN_Q] [--port N] [--connect-to 0|1] [--clock HZ]", kTypeNote, cmdServe},
+    {"serve", "serve   --from TYPE IN [IN_Q] [--port N] [--connect-to 0|1] [--clock HZ] [--verbose]", kTypeNote, cmdServe},
     {"trace", "trace   --device DEV --resource RS [acquisition options] [--to TYPE OUT [OUT_Q]] [--json]",
      kDevNote, cmdTrace},
     {"dir", "dir     --device DEV --resource RS FOLDER", kDevNote, cmdDir},
@@ -776,7 +850,7 @@ int main(int argc, char** argv)
     }
     TermProgress progress;
     SetProgress(&progress);
-    std::signal(SIGINT, onInterrupt);
+    catchSignals();
     try {
         return cmd->run(args);
     } catch (const UsageError& e) {

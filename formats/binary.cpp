@@ -86,6 +86,7 @@ int32_t loadIqw(IQDatStr* rec, bool block)
     if (int32_t st = OpenIn(r, rec->FileI, ST_FILE1))
         return st;
     const uint64_t n = uint64_t(r.size()) / 8;
+    NoteTrailing(rec, rec->FileI, uint64_t(r.size()), 8);
     ProgressScope ps(ReadingLabel(), n);
     int32_t st = MakeIQArr(rec, n);
     if (st != ST_OK)

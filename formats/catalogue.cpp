@@ -55,7 +55,7 @@ namespace {
 constexpr bool QName = true;  // proposesQ
 constexpr TextHeader NoHdr = TextHeader::None;
 
-// Indexed by format code: header, time column, proposes Q name, hex.
+// Indexed by format code: header, time column, proposes Q name, hex, side header.
 const TypTraits typTraits[FMT_CODES] = {
     /*  0 Matlab ASCII single   */ {NoHdr, false, QName, false},
     /*  1 Matlab ASCII mixed    */ {},
@@ -82,7 +82,7 @@ const TypTraits typTraits[FMT_CODES] = {
     /* 21 Hex 10-bit            */ {NoHdr, false, false, true},
     /* 22 Hex 17-bit            */ {NoHdr, false, false, true},
     /* 23 Wavesmith IBN         */ {},
-    /* 24 Vantor raw recorder   */ {},
+    /* 24 Vantor raw recorder   */ {NoHdr, false, false, false, true},
     /* 25 WV waveform           */ {},
     /* 26 ADS ASCII time domain */ {TextHeader::Marker, true, QName, false},
     /* 27 ADS binary time dom.  */ {NoHdr, false, QName, false},

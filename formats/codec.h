@@ -7,6 +7,7 @@
 #include "fileio.h"
 #include "iqdata.h"
 #include "progress.h"
+#include "spool.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -66,7 +67,19 @@ int32_t OpenIn(R& r, const QString& file, int32_t st = ST_FILE1)
 {
     if (const QString p = io::NameProblem(file); !p.isEmpty())
         return FailWith(st, why::cannotOpen(file, p));
-    return r.open(file) ? ST_OK : FailWith(st, why::cannotOpen(file));
+    return r.open(file) ? ST_OK : FailWith(st, why::withReason(file + QStringLiteral(" cannot be opened"), InputReason(file)));
+}
+
+// Sample data of bytes bytes in units of unit bytes that ends in a part of
+// one: the part is left out and the user told.
+inline void NoteTrailing(IQDatStr* rec, const QString& file, uint64_t bytes, uint64_t unit)
+{
+    const uint64_t k = unit ? bytes % unit : 0;
+    if (k == 1)
+        AddNotice(rec, file + QStringLiteral(" ends in 1 byte that does not make a whole sample; it was left out."));
+    else if (k)
+        AddNotice(rec, QStringLiteral("%1 ends in %2 bytes that do not make a whole sample; they were left out.")
+                           .arg(file).arg(k));
 }
 
 inline int32_t OpenOut(io::Writer& w, int32_t st = ST_FILE1)

@@ -22,6 +22,12 @@ void SetDetail(const QString& text)
     wrote = false;
 }
 
+void AddNotice(IQDatStr* rec, const QString& text)
+{
+    if (!rec->Notices.contains(text))
+        rec->Notices << text;
+}
+
 int32_t FailWith(int32_t st, const QString& why)
 {
     SetDetail(why);

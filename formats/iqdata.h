@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 
@@ -45,6 +46,9 @@ struct IQDatStr {
     double CFreq = 0;       // Hz
     double SumSq = 0;       // sum of I^2 + Q^2 over a whole file
     double Peak = 0;        // largest magnitude over a whole file
+    // What a successful load had to cut or fill ("x.wav holds 1000 of 100000
+    // announced frames."), for the user; the data stays as loaded.
+    QStringList Notices;
 };
 
 // One row of the load list (tl) or the save list (ts).
@@ -79,6 +83,8 @@ struct TypTraits {
     bool proposesQ = false;
     // One of the hexadecimal text types ("Hex ... signed mixed").
     bool hex = false;
+    // A one-file type whose header lives in a second file beside the data.
+    bool sideHeader = false;
 };
 
 // The traits of a format code; all off for a code without a row.
@@ -111,6 +117,9 @@ QString Ch2S(const char* text);
 // when the status says everything. Cleared by LoadDatFile and SaveDatFile.
 QString LastDetail();
 void SetDetail(const QString& text);
+
+// Adds a notice to the record once.
+void AddNotice(IQDatStr* rec, const QString& text);
 
 // Sets the failure reason and returns st, so that checks read as one line.
 int32_t FailWith(int32_t st, const QString& why);

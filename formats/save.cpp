@@ -1,16 +1,46 @@
 #include "save.h"
 #include "catalogue.h"
 #include "codec.h"
+#include "spool.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
 #include <tuple>
+
+namespace {
+
+// The names a load of rec reads.
+QStringList loadNames(const IQDatStr* rec)
+{
+    QStringList names{rec->FileI};
+    if (rec->Typ >= 0 && rec->Typ < TL_COUNT && tl[rec->Typ].Files == 2)
+        names << rec->FileQ;
+    return names;
+}
+
+// What the load of rec found beyond its data: empty files, and the system's
+// reason why a file could not be opened where its reader did not give one.
+int32_t finishLoad(IQDatStr* rec, int32_t st)
+{
+    for (const QString& name : loadNames(rec)) {
+        if (st == ST_OK && QFileInfo(name).size() == 0)
+            AddNotice(rec, QStringLiteral("%1 is empty.").arg(name));
+        if (st != ST_OK && LastDetail() == why::cannotOpen(name))
+            SetDetail(why::withReason(name + QStringLiteral(" cannot be opened"), InputReason(name)));
+    }
+    return st;
+}
+
+} // namespace
 
 int32_t LoadDatFile(IQDatStr* rec)
 {
     FreeArr(rec);
     rec->N = 0;
     rec->SecFile = 1;
+    rec->Notices.clear();
     SetDetail(QString());
     if (rec->Typ < 0 || rec->Typ >= TL_COUNT)
         return ST_OK;
@@ -24,11 +54,16 @@ int32_t LoadDatFile(IQDatStr* rec)
     for (const QString& file : {rec->FileI, rec->FileQ})
         if (const QString p = io::NameProblem(file); !p.isEmpty())
             return FailWith(file == rec->FileI ? ST_FILE1 : ST_FILE2, why::cannotOpen(file, p));
-    int32_t st = f->load(rec);
+    Spool spool;
+    int32_t st = spool.take(rec);
+    if (st == ST_OK)
+        st = finishLoad(rec, f->load(rec));
+    spool.restore(rec);
     if (st != ST_OK) {
         // Whatever a reader left behind on failure is not valid data.
         FreeArr(rec);
         rec->N = 0;
+        rec->Notices.clear();
     }
     return st;
 }
@@ -89,6 +124,11 @@ int32_t SaveDatFile(IQDatStr* dat, IQDatStr* dst, IQDatStr* sav, AnaStr ana,
         return ST_UNSUPP;
     }
 
+    // Append reads the destination back first: a pipe or a device has
+    // nothing to give back, and waiting for it would never end.
+    for (const QString& name : {fileI, fileQ})
+        if (IsSpecialInput(name))
+            return FailWith(ST_FILE1, QStringLiteral("%1 is no regular file; append needs one to read back.").arg(name));
     // The append reader reads the destination as the save type. Rows 0..24
     // of both lists are the same types, and the one save row beyond them (WV)
     // has a reader that does not look at the type index.

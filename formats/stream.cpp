@@ -1,6 +1,7 @@
 #include "stream.h"
 #include "catalogue.h"
 #include "codec.h"
+#include "spool.h"
 
 #include <algorithm>
 #include <vector>
@@ -58,15 +59,11 @@ void Writ_IQ(IQDatStr rec, BlockOut* out, uint64_t n, int32_t destCode, double s
         b->writ(rec, out, n, scale);
 }
 
-int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
+namespace {
+
+int32_t copyFile(IQDatStr* rec, const QString& dest, int32_t destCode)
 {
-    SetDetail(QString());
-    const BlockFn* src = blockOfRec(rec);
     const BlockFn* dst = blockOfCode(destCode);
-    if (!src)
-        return unsupported(QStringLiteral("The source type"));
-    if (!dst || !dst->openW)
-        return unsupported(QStringLiteral("The destination type"));
 
     if (const QString p = io::NameProblem(rec->FileI); !p.isEmpty())
         return FailWith(ST_FILE1, why::cannotOpen(rec->FileI, p));
@@ -132,4 +129,24 @@ int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
     if (!out.commit())
         return FailWrite(ST_FILE1, out.why());
     return ST_OK;
+}
+
+} // namespace
+
+int32_t CopyDatFile(IQDatStr* rec, const QString& dest, int32_t destCode)
+{
+    SetDetail(QString());
+    rec->Notices.clear();
+    if (!blockOfRec(rec))
+        return unsupported(QStringLiteral("The source type"));
+    if (const BlockFn* dst = blockOfCode(destCode); !dst || !dst->openW)
+        return unsupported(QStringLiteral("The destination type"));
+    // The source is read twice (a scan, then the copy): input that can be
+    // read only once is copied aside first.
+    Spool spool;
+    int32_t st = spool.take(rec);
+    if (st == ST_OK)
+        st = copyFile(rec, dest, destCode);
+    spool.restore(rec);
+    return st;
 }

@@ -260,8 +260,45 @@ int32_t skipLines(Pieces& src, uint64_t k, int32_t err, const QString& file)
     return ST_OK;
 }
 
+// Whether [b, e), which read as 0, holds a number. Written zeros are told
+// apart quickly; anything else asks Qt, as the value itself did.
+bool heldNumber(const char* b, const char* e)
+{
+    const char* p = b;
+    const char* end = e;
+    while (p < end && isWs(*p))
+        ++p;
+    while (end > p && isWs(end[-1]))
+        --end;
+    if (p == end)
+        return false;
+    const char* s = p + (*p == '+' || *p == '-');
+    const char* z = s;
+    while (s < end && (*s == '0' || *s == '.'))
+        ++s;
+    if (s > z && s < end && (*s == 'e' || *s == 'E')) {
+        ++s;
+        s += s < end && (*s == '+' || *s == '-');
+        const char* x = s;
+        while (s < end && isDigit(*s))
+            ++s;
+        if (s == x)
+            s = z;
+    }
+    if (s > z && s == end && std::count(z, end, '.') <= 1 && std::count_if(z, end, isDigit) > 0)
+        return true;
+    bool ok = false;
+    if (e - b <= INT_MAX)
+        QString::fromUtf8(b, int(e - b)).toFloat(&ok);
+    return ok;
+}
+
+// A value that read as 0 from text holding no number: one more fill.
+inline int filled(float v, const char* b, const char* e) { return v == 0.0f && !heldNumber(b, e); }
+
 // The pieces [b, e) of one line split at single blanks: the first two.
-void splitPair(const char* b, const char* e, float* i, float* q)
+// Returns how many of them held no number.
+int splitPair(const char* b, const char* e, float* i, float* q)
 {
     auto* sp = static_cast<const char*>(std::memchr(b, ' ', size_t(e - b)));
     if (!sp) {
@@ -269,23 +306,28 @@ void splitPair(const char* b, const char* e, float* i, float* q)
         // text that is not a number does.
         *i = text::ParseFloat(b, e);
         *q = 0.0f;
-        return;
+        return 1 + filled(*i, b, e);
     }
     *i = text::ParseFloat(b, sp);
     const char* qb = sp + 1;
     auto* sp2 = static_cast<const char*>(std::memchr(qb, ' ', size_t(e - qb)));
     *q = text::ParseFloat(qb, sp2 ? sp2 : e);
+    return filled(*i, b, sp) + filled(*q, qb, sp2 ? sp2 : e);
 }
 
 // The value column of an ADS time-domain line: the second field after runs
 // of white space are folded and the ends trimmed (QString::simplified).
-float secondColumn(const char* b, const char* e)
+// *none is set when the line held no number there.
+float secondColumn(const char* b, const char* e, bool* none)
 {
     for (const char* p = b; p < e; ++p)
         if (static_cast<unsigned char>(*p) >= 0x80) {
             // Unicode white space counts too; leave that to Qt.
             const QStringList parts = QString::fromUtf8(b, int(e - b)).simplified().split(' ');
-            return parts.size() > 1 ? parts[1].toFloat() : 0.0f;
+            bool ok = false;
+            const float v = parts.size() > 1 ? parts[1].toFloat(&ok) : 0.0f;
+            *none = !ok;
+            return v;
         }
     const char* p = b;
     while (p < e && isWs(*p))
@@ -298,15 +340,19 @@ float secondColumn(const char* b, const char* e)
     while (p < e && !isWs(*p))
         ++p;
     // No second column: 0.0, like a missing part of a one-file line.
-    return v < p ? text::ParseFloat(v, p) : 0.0f;
+    const float f = v < p ? text::ParseFloat(v, p) : 0.0f;
+    *none = v == p || filled(f, v, p);
+    return f;
 }
 
 enum class LineKind { Pair, Value, TimeValue };
 
+// *fills counts the lines that held no number where one was expected.
 int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, int32_t err,
-                   const QString& file)
+                   const QString& file, uint64_t* fills)
 {
     const char *b, *e;
+    bool none = false;
     for (uint64_t i = 0; i < n; ++i) {
         if (i % kCadence == 0 && EscPressed(i))
             return ST_CANCEL;
@@ -314,12 +360,20 @@ int32_t parseLines(Pieces& src, uint64_t n, LineKind kind, float* a, float* q, i
             return src.failed() ? readFailed(err, file)
                                 : FailWith(err, why::changed(file));
         switch (kind) {
-        case LineKind::Pair: splitPair(b, e, a + i, q + i); break;
-        case LineKind::Value: a[i] = text::ParseFloat(b, e); break;
-        case LineKind::TimeValue: a[i] = secondColumn(b, e); break;
+        case LineKind::Pair: none = splitPair(b, e, a + i, q + i) > 0; break;
+        case LineKind::Value: a[i] = text::ParseFloat(b, e); none = filled(a[i], b, e); break;
+        case LineKind::TimeValue: a[i] = secondColumn(b, e, &none); break;
         }
+        *fills += none;
     }
     return src.failed() ? readFailed(err, file) : ST_OK;
+}
+
+void noteFills(IQDatStr* rec, const QString& file, uint64_t fills, uint64_t of, const char* what)
+{
+    if (fills)
+        AddNotice(rec, QStringLiteral("%1: %2 of %3 %4 held no number where one was expected; 0 was read instead.")
+                           .arg(file).arg(fills).arg(of).arg(QLatin1String(what)));
 }
 
 QByteArray spwHeader(const IQDatStr& rec, bool realImag)
@@ -610,18 +664,21 @@ int32_t LoadAscii(IQDatStr* rec)
     if ((st = MakeIQArr(rec, n)))
         return LoadDone(rec, st);
     rec->N = n;
+    uint64_t fillI = 0, fillQ = 0;
     st = skipLines(si, rI.first, ST_FILE1, rec->FileI);
     if (st == ST_OK && !two)
-        st = parseLines(si, n, LineKind::Pair, rec->I, rec->Q, ST_FILE1, rec->FileI);
+        st = parseLines(si, n, LineKind::Pair, rec->I, rec->Q, ST_FILE1, rec->FileI, &fillI);
     if (two) {
         const LineKind kind = TraitsOf(code).timeColumn ? LineKind::TimeValue : LineKind::Value;
         if (st == ST_OK)
-            st = parseLines(si, n, kind, rec->I, nullptr, ST_FILE1, rec->FileI);
+            st = parseLines(si, n, kind, rec->I, nullptr, ST_FILE1, rec->FileI, &fillI);
         if (st == ST_OK)
             st = skipLines(sq, rQ.first, ST_FILE2, rec->FileQ);
         if (st == ST_OK)
-            st = parseLines(sq, n, kind, rec->Q, nullptr, ST_FILE2, rec->FileQ);
+            st = parseLines(sq, n, kind, rec->Q, nullptr, ST_FILE2, rec->FileQ, &fillQ);
     }
+    noteFills(rec, rec->FileI, fillI, n, "lines");
+    noteFills(rec, rec->FileQ, fillQ, n, "lines");
     return LoadDone(rec, st);
 }
 
@@ -645,6 +702,7 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
     rec->N = n;
     if (!src.rewind())
         return LoadDone(rec, readFailed(ST_FILE1, rec->FileI));
+    uint64_t fills = 0;
     for (uint64_t k = 0; k < n && st == ST_OK; ++k) {
         if (k % kCadence == 0 && EscPressed(k)) {
             st = ST_CANCEL;
@@ -652,8 +710,10 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
         }
         // A piece is valid only until the next one is fetched.
         bool got = src.next(&b, &e);
-        if (got)
+        if (got) {
             rec->I[k] = text::ParseFloat(b, e);
+            fills += filled(rec->I[k], b, e);
+        }
         got = got && src.next(&b, &e);
         if (!got) {
             st = src.failed() ? readFailed(ST_FILE1, rec->FileI)
@@ -661,6 +721,10 @@ int32_t LoadAscMixNoLF(IQDatStr* rec)
             break;
         }
         rec->Q[k] = text::ParseFloat(b, e);
+        fills += filled(rec->Q[k], b, e);
     }
+    noteFills(rec, rec->FileI, fills, 2 * n, "values");
+    if (parts % 2)
+        AddNotice(rec, QStringLiteral("%1 ends in a value without its pair; it was left out.").arg(rec->FileI));
     return LoadDone(rec, st);
 }

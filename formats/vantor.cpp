@@ -58,7 +58,7 @@ int32_t OpenR_VantorRaw(IQDatStr* rec, io::Reader* in, bool findRange, bool find
     const QString hname = VantorHeaderName(rec->FileI);
     QFile hf(hname);
     if (!hf.open(QIODevice::ReadOnly))
-        return FailWith(ST_FILE1, why::cannotOpen(hname));
+        return FailWith(ST_FILE1, why::withReason(hname + QStringLiteral(" cannot be opened"), InputReason(hname)));
     const QByteArray h = hf.read(kMaxHeader);
     hf.close();
     // A missing or unreadable tag keeps the value given for the load (the
@@ -72,6 +72,7 @@ int32_t OpenR_VantorRaw(IQDatStr* rec, io::Reader* in, bool findRange, bool find
     if (int32_t st = OpenIn(*in, rec->FileI))
         return st;
     rec->N = uint64_t(in->size()) / 4;
+    NoteTrailing(rec, rec->FileI, uint64_t(in->size()), 4);
     return ScanBlocks(rec, in, readRaw, 0, findRange, findPower, false);
 }
 

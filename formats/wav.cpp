@@ -17,7 +17,20 @@ struct WavInfo {
     uint16_t code = 0;   // (bits / 8) * 256 + channels
     uint64_t frames = 0;
     double clock = 0;
+    uint64_t announced = 0;  // frames the header promises
+    uint64_t bytes = 0;      // data bytes present
+    uint64_t frame = 1;      // bytes per frame
 };
+
+// Tells the user what the header promised and the file did not hold. Our own
+// stereo files announce twice their data (see WavHeader) and are whole.
+void noteShort(IQDatStr* rec, const QString& file, const WavInfo& w)
+{
+    const bool ownStereo = w.code == kStereo16 && w.announced == 2 * w.frames;
+    if (w.frames < w.announced && !ownStereo)
+        AddNotice(rec, QStringLiteral("%1 holds %2 of %3 announced frames.").arg(file).arg(w.frames).arg(w.announced));
+    NoteTrailing(rec, file, w.bytes, w.frame);
+}
 
 int32_t bad(const QString& file, const QString& reason)
 {
@@ -57,11 +70,16 @@ int32_t readHeader(io::Reader& r, const QString& file, WavInfo* w)
             if (channels != 1 && channels != 2)
                 return bad(file, QStringLiteral("it has %1 channels").arg(channels));
             const int64_t start = pos + 8;
-            uint64_t data = rf64 && haveDs64 && size == 0xFFFFFFFFu ? ds64Data : size;
-            data = std::min<uint64_t>(data, uint64_t(std::max<int64_t>(r.size() - start, 0)));
+            const uint64_t said = rf64 && haveDs64 && size == 0xFFFFFFFFu ? ds64Data : size;
+            const uint64_t data = std::min<uint64_t>(said, uint64_t(std::max<int64_t>(r.size() - start, 0)));
+            const uint64_t frame = uint64_t(bits / 8) * channels;
             w->code = uint16_t((bits / 8) * 256 + channels);
-            w->frames = data / (uint64_t(bits / 8) * channels);
-            w->clock = double(float(int32_t(rate)));
+            w->frames = data / frame;
+            w->announced = said / frame;
+            w->bytes = data;
+            w->frame = frame;
+            // The field is unsigned: 2^31 Hz and more are rates, not negatives.
+            w->clock = double(float(rate));
             return r.seek(start) ? ST_OK : FailWith(ST_FILE1, why::cannotRead(file));
         }
         if (std::memcmp(c, "fmt ", 4) == 0) {
@@ -164,6 +182,7 @@ int32_t OpenR_WavStereo(IQDatStr* rec, io::Reader* in, uint16_t* fmt, bool findR
     rec->N = w.frames;
     rec->Clock = w.clock;
     *fmt = w.code;
+    noteShort(rec, rec->FileI, w);
     return ScanBlocks(rec, in, Read_WavStereo, w.code, findRange, findPower, true);
 }
 
@@ -246,6 +265,8 @@ int32_t LoadWavMono(IQDatStr* rec)
         return LoadDone(rec, st);
     rec->N = wi.frames;
     rec->Clock = wi.clock;
+    noteShort(rec, rec->FileI, wi);
+    noteShort(rec, rec->FileQ, wq);
     const size_t size = wi.code == kMono16 ? 2 : 1;
     ProgressScope ps(ReadingLabel(), rec->N);
     st = MakeIQArr(rec, rec->N);

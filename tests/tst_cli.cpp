@@ -9,7 +9,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testutil;
 using namespace remoteutil;
@@ -29,6 +32,21 @@ Run cli(const QStringList& args)
         return {-1, {}, QStringLiteral("timed out")};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// Writes bytes into a FIFO as soon as p has opened it for reading; false
+// when p ended first.
+bool feed(const QString& fifo, const QByteArray& bytes, const QProcess& p)
+{
+    int fd = -1;
+    waitFor([&] { return (fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK)) >= 0
+                         || p.state() == QProcess::NotRunning; }, 30000);
+    if (fd < 0)
+        return false;
+    ::fcntl(fd, F_SETFL, 0);
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    return ok;
 }
 
 // A running "orvex-cli serve"; killed if still running when it goes out of scope.
@@ -102,12 +120,22 @@ private slots:
             {{"serve", "--from", "18", "x.iqw", "--connect-to", "2"}, 2, "--connect-to takes 0 or 1"},
             {{"serve", "--from", "18"}, 2, "--from needs a TYPE and a file"},
             {{"serve", "--from", "18", "x.iqw", "--json"}, 2, "unknown option --json"},
-            {{"info", "--from", "18", path("missing.iqw")}, 1, "File Load Error. (status -1)"},
+            {{"info", "--from", "18", in, "--clock", "nan"}, 2, "--clock takes a finite rate above 0 Hz"},
+            {{"info", "--from", "18", in, "--clock", "inf"}, 2, "--clock takes a finite rate above 0 Hz"},
+            {{"info", "--from", "18", in, "--clock", "0"}, 2, "--clock takes a finite rate above 0 Hz"},
+            {{"copy", "--from", "wv", in, "--to", "wv", "x", "--clock", "-1e6"}, 2, "--clock takes a finite rate"},
+            {{"info", "--from", "18", in, "--reflevel", "-inf"}, 2, "--reflevel takes a finite level"},
+            {{"info", "--from", "18", in, "--reflevel", "NaN"}, 2, "--reflevel takes a finite level"},
+            {{"info", "--from", "MathCAD single", "-", "x.q"}, 2, "one-file types only"},
+            {{"convert", "--from", "18", in, "--to", "14", "-"}, 2, "one-file types only"},
+            {{"copy", "--from", "wv", "x.wv", "--to", "wvd", "-"}, 2, "header file beside its data"},
+            {{"info", "--from", "18", path("missing.iqw")}, 1, "File Load Error. (status -1): " + path("missing.iqw") + " cannot be opened: No such file or directory."},
             {{"info", "--from", "Wavesmith", path("in.ibn")}, 1, "The file " + path("in.ibn") + " is scrambled. Load aborted."},
             {{"convert", "--from", "18", in, "--to", "18", path("nothere.iqw"), "--append"}, 1, "Memory too low."},
             {{"convert", "--from", "18", in, "--to", "18", path("no/dir/x.iqw")}, 1, "File Save Error. (status -1)"},
             {{"copy", "--from", "15", path("in.wav"), "--to", "15", "/dev/full"}, 1,
              "File Save Error. (status -1): /dev/full cannot be written: No space left on device."},
+            {{"convert", "--from", "18", in, "--to", "18", "/dev/null", "--append"}, 1, "/dev/null is no regular file; append"},
             {{"serve", "--from", "18", file(), "--port", taken}, 1, "cannot listen on 127.0.0.1:" + taken},
             {{"serve", "--from", "18", path("missing.iqw"), "--port", "0"}, 1, "File Load Error."}};
         for (const auto& row : rows) {
@@ -172,8 +200,11 @@ private slots:
         const Vf i(rec->I, rec->I + 8000), q(rec->Q, rec->Q + 8000);
         for (auto [connectTo, signal] : {std::pair{1, SIGTERM}, std::pair{0, SIGINT}}) {
             const quint16 port = freePort();
-            Serve s({"--from", "18", file(), "--port", QString::number(port), "--connect-to", QString::number(connectTo),
-                     "--clock", "3.84e6"});
+            // Lines per connection only on request: nobody may be reading stderr.
+            const bool verbose = connectTo == 0;
+            Serve s(QStringList{"--from", "18", file(), "--port", QString::number(port), "--connect-to",
+                                QString::number(connectTo), "--clock", "3.84e6"}
+                    + (verbose ? QStringList{"--verbose"} : QStringList{}));
             QCOMPARE(s.firstLine(), QString("listening on 127.0.0.1:%1").arg(port));
             Client c(port);
             // As after a successful load: flag set, count and rate of the file.
@@ -187,6 +218,101 @@ private slots:
             // Exactly one line on stdout.
             QCOMPARE(s.stop(signal), 0);
             QCOMPARE(s.p.readAllStandardOutput(), QByteArray());
+            QCOMPARE(s.p.readAllStandardError().contains("client connected"), verbose);
+        }
+    }
+
+    // Input that is no regular file: FIFOs for a one-file type, for both
+    // files of a two-file type and for a copy (which reads its source
+    // twice); a pipe on standard input; standard output as a file. Sizes
+    // around the pipe's own buffer of 64 KiB.
+    void specialFiles()
+    {
+        for (uint64_t n : {0, 1, 8191, 8192, 8193, 40000}) {
+            Rec r(n, uint32_t(n + 1));
+            const QString iqw = path("s.iqw"), wav = path("s.wav");
+            QVERIFY(SaveIQW(r.r, iqw) == ST_OK && saveTo(&r.r, TypeIndex(ts, TS_COUNT, "WAV mixed"), wav, {}) == ST_OK);
+            QVERIFY(saveTo(&r.r, TypeIndex(ts, TS_COUNT, "MathCAD single"), path("s.i"), path("s.q")) == ST_OK);
+            const QString fi = path("f1"), fq = path("f2");
+            QFile::remove(fi), QFile::remove(fq);
+            QVERIFY(::mkfifo(QFile::encodeName(fi).constData(), 0600) == 0 && ::mkfifo(QFile::encodeName(fq).constData(), 0600) == 0);
+            const QString samples = QString("\"samples\":%1").arg(n);
+            const struct { QStringList args; QStringList feeds; QString says; } rows[] = {
+                {{"info", "--from", "18", fi, "--json"}, {iqw}, samples},
+                {{"info", "--from", "MathCAD single", fi, fq, "--json"}, {path("s.i"), path("s.q")}, samples},
+                {{"copy", "--from", "WAV mixed", fi, "--to", "WAV mixed", path("c.wav")}, {wav}, ""}};
+            for (const auto& row : rows) {
+                QProcess p;
+                p.start(ORVEX_CLI, row.args);
+                for (const QString& f : row.feeds)
+                    QVERIFY(feed(f == row.feeds[0] ? fi : fq, readFile(f), p));
+                QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
+                QVERIFY2(QString(p.readAllStandardOutput()).contains(row.says), qPrintable(row.args.join(' ')));
+            }
+            QCOMPARE(readFile(path("c.wav")), readFile(wav));
+            QProcess p;
+            p.setStandardOutputFile(path("o.iqw"));
+            p.start(ORVEX_CLI, {"convert", "--from", "18", "-", "--to", "18", "-"});
+            p.write(readFile(iqw));
+            p.closeWriteChannel();
+            QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
+            QCOMPARE(readFile(path("o.iqw")), readFile(iqw));
+        }
+    }
+
+    // SIGINT and SIGTERM end a command waiting for a FIFO's writer, cleanly:
+    // the cancel's exit code, and no temporary or destination file left.
+    void signalEndsWaitForInput()
+    {
+        const QString fifo = path("wait");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        for (int sig : {SIGINT, SIGTERM})
+            for (const QStringList& args : {QStringList{"info", "--from", "18", fifo},
+                                           QStringList{"copy", "--from", "WAV mixed", fifo, "--to", "WAV mixed", path("never.wav")}}) {
+                QTemporaryDir tmp;
+                QProcess p;
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert("TMPDIR", tmp.path());
+                p.setProcessEnvironment(env);
+                p.start(ORVEX_CLI, args);
+                // The copy's folder appears once the handlers are in place.
+                QVERIFY(waitFor([&] { return !QDir(tmp.path()).isEmpty(); }, 30000));
+                ::kill(pid_t(p.processId()), sig);
+                QVERIFY(p.waitForFinished(4000));
+                QVERIFY(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 1);
+                QVERIFY(p.readAllStandardError().contains("Cancelled. (status -3)"));
+                QVERIFY(QDir(tmp.path()).isEmpty() && !QFile::exists(path("never.wav")));
+            }
+    }
+
+    // What a load had to cut or fill is said on stderr; data, exit code and
+    // the four JSON keys stay. WAV rates at and above 2^31 Hz stay positive.
+    void loadNotices()
+    {
+        const QByteArray frames = pairs(std::vector<int16_t>(1000, 1), std::vector<int16_t>(1000, -1));
+        QByteArray cut = wav(2, 16, 48000, frames);
+        cut.replace(cut.size() - frames.size() - 4, 4, le(400000));
+        QVERIFY(writeFile(path("cut.wav"), cut) && writeFile(path("odd.wav"), wav(2, 16, 8000, frames + "x")));
+        QVERIFY(writeFile(path("words.asc"), "1 2\nabc\n0 0\n-0.0e+00 .5\n3\n0x1 0\n"));
+        QVERIFY(writeFile(path("odd.iqw"), QByteArray(8 * 3 + 5, '\0')) && writeFile(path("empty.iqw"), ""));
+        QCOMPARE(cli({"convert", "--from", "18", path("in.iqw"), "--to", "WAV mixed", path("own.wav")}).code, 0);
+        const struct { const char* type; const char* file; int samples; QString says; } rows[] = {
+            {"WAV mixed", "cut.wav", 1000, path("cut.wav") + " holds 1000 of 100000 announced frames."},
+            {"WAV mixed", "odd.wav", 1000, path("odd.wav") + " ends in 1 byte that does not make a whole sample"},
+            {"1", "words.asc", 6, path("words.asc") + ": 3 of 6 lines held no number where one was expected"},
+            {"18", "odd.iqw", 3, path("odd.iqw") + " ends in 5 bytes"},
+            {"18", "empty.iqw", 0, path("empty.iqw") + " is empty."},
+            {"WAV mixed", "own.wav", 5, ""}};   // our own files announce twice their data
+        for (const auto& row : rows) {
+            const Run r = cli({"info", "--from", row.type, path(row.file), "--json"});
+            const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+            QVERIFY2(r.code == 0 && o.size() == 4 && o["samples"].toInt() == row.samples, qPrintable(row.file + r.err));
+            QVERIFY2(row.says.isEmpty() ? r.err.isEmpty() : r.err.contains(row.says) && r.err.count('\n') == 1, qPrintable(r.err));
+        }
+        for (uint32_t rate : {48000u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+            QVERIFY(writeFile(path("r.wav"), wav(2, 16, rate, frames)));
+            const Run r = cli({"info", "--from", "WAV mixed", path("r.wav"), "--json"});
+            QCOMPARE(QJsonDocument::fromJson(r.out.toUtf8()).object()["clock"].toDouble(), double(float(rate)));
         }
     }
 };

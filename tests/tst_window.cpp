@@ -386,6 +386,29 @@ private slots:
         }
     }
 
+    // A load or a copy that had to cut the data says so in the status line
+    // and keeps what it read; a whole file leaves the load's own message.
+    void loadNoticesInStatusLine()
+    {
+        QByteArray cut = testutil::wav(2, 16, 1000, testutil::pairs({1, 2, 3}, {-1, -2, -3}));
+        cut.replace(cut.size() - 12 - 4, 4, testutil::le(40));
+        QVERIFY(testutil::writeFile(file("cut.wav"), cut));
+        for (bool copy : {false, true}) {
+            MainWindow w;
+            load(&w, "cut.wav", LoadRow("WAV mixed"));
+            if (copy) {
+                chooseSave(&w, SaveRow("WAV mixed"), "cut.out");
+                w.ui->Load_Cpy->click();
+            }
+            QVERIFY(ask.boxes.isEmpty() && w.dataValid && w.loadRec.N == 3 && w.loadRec.Q[2] == -3.f);
+            QCOMPARE(w.ui->statusBar->currentMessage(), file("cut.wav") + " holds 3 of 10 announced frames.");
+        }
+        WriteIqw(file("whole.iqw"), 4);
+        MainWindow w;
+        load(&w, "whole.iqw");
+        QCOMPARE(w.ui->statusBar->currentMessage(), QString("Loading IQ file..."));
+    }
+
     // Each button opens its view of the loaded samples, at the rate given at
     // load (+fs/2 in MHz as the top of the frequency axis). Inspected and
     // closed from inside the dialog's own loop, so the modal run ends as soon
