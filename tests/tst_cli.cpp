@@ -171,7 +171,7 @@ private slots:
                              && r.out.section('\n', 1, 1).section(' ', 3, 3) == c, qPrintable(c + ": " + r.out + r.err));
             }
             QVERIFY2(man.contains(".B orvex-cli " + c), qPrintable(c));
-            for (const QString& word : cli({c, "--help"}).out.split(QRegularExpression("[\\s\\[\\],]")))
+            for (const QString& word : cli({c, "--help"}).out.split(QRegularExpression("[\\s\\[\\](),.]")))
                 QVERIFY2(!word.startsWith("--") || man.contains(word), qPrintable(c + ": " + word));
         }
     }
