@@ -13,6 +13,7 @@
 #include "remoteutil.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QDesktopServices>
 #include <QProgressDialog>
 #include <QSettings>
@@ -80,6 +81,23 @@ struct Panel {
 };
 
 } // namespace
+
+// The luminance spread inside a part of a widget's rendering: the most
+// common colour there is the background, the one furthest from it in
+// luminance the text. 0 means nothing readable, 255 black on white.
+int Contrast(const QImage& img, QRect part = QRect())
+{
+    part = part.isNull() ? img.rect() : part & img.rect();
+    QHash<QRgb, int> count;
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        for (int x = part.left(); x <= part.right(); ++x)
+            ++count[img.pixel(x, y)];
+    const QRgb bg = std::max_element(count.begin(), count.end()).key();
+    int spread = 0;
+    for (auto it = count.begin(); it != count.end(); ++it)
+        spread = std::max(spread, std::abs(qGray(it.key()) - qGray(bg)));
+    return spread;
+}
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -412,6 +430,43 @@ private slots:
             QCoreApplication::processEvents();
             QVERIFY(seen == want && !QApplication::activeModalWidget());
         }
+    }
+
+    // Under a light and a dark desktop palette the type lists, their
+    // highlighted entries and the file fields show their text clearly, and a
+    // disabled button is still framed apart from the window.
+    void readableUnderAnyPalette()
+    {
+        const QPalette desktop = QApplication::palette();
+        QPalette dark;
+        for (auto [role, c] : {std::pair{QPalette::Window, QColor(45, 45, 45)}, {QPalette::WindowText, Qt::white},
+                               {QPalette::Base, QColor(30, 30, 30)}, {QPalette::Text, Qt::white}, {QPalette::Button, QColor(60, 60, 60)},
+                               {QPalette::ButtonText, Qt::white}, {QPalette::Highlight, Qt::white},
+                               {QPalette::HighlightedText, Qt::white}})
+            dark.setColor(role, c);
+        for (const QPalette& pal : {desktop, dark}) {
+            QApplication::setPalette(pal);
+            auto w = loaded(10);
+            chooseSave(w.get(), 0, "out.dat");
+            w->resize(700, 600);
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            for (QWidget* field : std::initializer_list<QWidget*>{w->ui->Load_Typ, w->ui->Save_Typ, w->ui->Load_Di, w->ui->Save_Di})
+                QVERIFY2(Contrast(field->grab().toImage()) > 100, qPrintable(field->objectName()));
+            for (QComboBox* list : {w->ui->Load_Typ, w->ui->Save_Typ}) {
+                list->showPopup();
+                QAbstractItemView* v = list->view();
+                v->setCurrentIndex(v->model()->index(3, 0));
+                const QImage img = v->viewport()->grab().toImage();
+                QVERIFY2(Contrast(img, v->visualRect(v->currentIndex())) > 100, qPrintable(list->objectName()));
+                QVERIFY(Contrast(img, v->visualRect(v->model()->index(4, 0))) > 100);
+                list->hidePopup();
+            }
+            w->ui->Save_App->setEnabled(false);
+            const QImage button = w->ui->Save_App->grab().toImage();
+            QVERIFY(std::abs(qGray(button.pixel(0, button.height() / 2)) - qGray(button.pixel(4, button.height() / 2))) > 20);
+        }
+        QApplication::setPalette(desktop);
     }
 
     // About and the manual; a configuration saved and loaded brings no
