@@ -32,7 +32,8 @@ public:
     QStringList files;
     QString next() { return files.isEmpty() ? QString() : files.takeFirst(); }
     QString openFile(QWidget*, const QString&, const QString&, const QString&) override { return next(); }
-    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override { return next(); }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&, bool) override { return next(); }
+    bool question(QWidget*, const QString&, const QString&) override { return true; }
     void warning(QWidget*, const QString& title, const QString& text, const QString&) override
     {
         std::fprintf(stderr, "orvex-shoot: %s: %s\n", qPrintable(title), qPrintable(text));

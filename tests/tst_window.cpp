@@ -260,6 +260,9 @@ private slots:
         // data and the folder; a new load type forgets the files and the data.
         w.ui->Load_I->click();
         QVERIFY(w.loadRec.FileI.isEmpty() && w.dataValid && w.ui->Load_Di->text() == file("ok.iqw") && w.loadRec.Folder == work.path());
+        // Load IQ names a missing choice and keeps the data it did not replace.
+        w.ui->Load_Lod->click();
+        QVERIFY(ask.boxes.size() == 1 && ask.boxes[0].text == "No IQ file chosen." && dataShown(&w) == "11111");
         w.ui->Load_Typ->setCurrentIndex(LoadRow(kIqw) + 1);
         QVERIFY(w.ui->Load_Di->text().isEmpty() && w.loadRec.N == 0 && dataShown(&w) == "00000");
     }
@@ -294,7 +297,7 @@ private slots:
             load(&w, "long.iqw");
             SetProgress(&w.progress);
             QVERIFY(cancel.saw && ask.boxes.isEmpty() && !w.findChild<QProgressDialog*>());
-            QVERIFY(!w.dataValid && !w.ui->DVal->isChecked() && w.loadRec.N == 0);
+            QVERIFY(!w.dataValid && !w.ui->DVal->isChecked() && w.loadRec.N == 0 && w.ui->statusBar->currentMessage() == "Cancelled");
             load(&w, "long.iqw");
             QVERIFY(w.dataValid && w.loadRec.N == 600000);
         }
@@ -328,10 +331,19 @@ private slots:
     {
         auto w = loaded(100);
         chooseSave(w.get(), SaveRow(kIqw), "dst.iqw");
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Loaded 100 samples from src.iqw"));
         w->ui->Save_Sav->click();
         QCOMPARE(QFileInfo(file("dst.iqw")).size(), qint64(800));
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Saved 100 samples to dst.iqw"));
         w->ui->Save_Grd->setValue(5);
         w->ui->Save_App->click();
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Appended 100 samples to dst.iqw after 5 samples of guard"));
+        // Saving over the file asks first (appending never does); No leaves it.
+        ask.replace = false;
+        w->ui->Save_Sav->click();
+        QCOMPARE(ask.questions.size(), 1);
+        QCOMPARE(ask.questions[0].title + "|" + ask.questions[0].text, QString("Save File|dst.iqw already exists.\nDo you want to replace it?"));
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Cancelled"));
         const QByteArray b = testutil::readFile(file("dst.iqw"));
         QCOMPARE(b.size(), 8 * 205);
         const std::pair<int, float> at[] = {{99, 99}, {100, 95}, {104, 99}, {105, 0}, {204, 99}};
@@ -354,53 +366,65 @@ private slots:
         w->loadRec.N = 100;
     }
 
-    // Append needs a complete destination of a type that can be read back;
-    // Copy IQ needs both complete pairs (a proposed Q name is not chosen); a
-    // new type drops its pair.
+    // Append needs what Save IQ needs, data included, and a complete
+    // destination of a type that can be read back; Copy IQ needs both
+    // complete pairs of types that stream. A new type drops its pair.
     void enablingRules()
     {
         auto w = loaded(10);
         Ui_MainWindow* u = w->ui;
         QVERIFY(!u->Load_Cpy->isEnabled() && !u->Save_App->isEnabled());
         chooseSave(w.get(), SaveRow("Hex 16-bit signed mixed"), "h.txt");
-        QVERIFY(!u->Save_App->isEnabled() && u->Load_Cpy->isEnabled());
+        QVERIFY(!u->Save_App->isEnabled() && u->Save_Sav->isEnabled());
         chooseSave(w.get(), SaveRow(kIqw), "a.iqw");
-        QVERIFY(u->Save_App->isEnabled());
+        // A new load type or a failed load takes both away, a reload gives
+        // both back without a new choice of file.
+        const std::pair<const char*, bool> steps[] = {{"", true}, {"new type", false}, {"src.iqw", true}, {"none.iqw", false},
+                                                      {"src.iqw", true}};
+        for (auto [step, on] : steps) {
+            QString(step) == "new type" ? u->Load_Typ->setCurrentIndex(LoadRow(kIqw) + 1) : *step ? load(w.get(), step) : void();
+            QVERIFY2(u->Save_App->isEnabled() == on && u->Save_Sav->isEnabled() == on && w->dataValid == on, step);
+        }
         u->Save_Typ->setCurrentIndex(SaveRow(kIqw) + 1);
-        QVERIFY(!u->Save_App->isEnabled() && !u->Save_Sav->isEnabled() && !u->Load_Cpy->isEnabled());
+        QVERIFY(!u->Save_App->isEnabled() && !u->Save_Sav->isEnabled());
         chooseSave(w.get(), SaveRow("SPW ASCII single"), "a.ascsig");
         QVERIFY(!u->Save_App->isEnabled());
         ask.answers << file("b.ascsig");
         u->Save_Q->click();
-        QVERIFY(u->Save_App->isEnabled() && u->Save_Sav->isEnabled() && u->Load_Cpy->isEnabled());
-        u->Load_Typ->setCurrentIndex(LoadRow("MathCAD single"));
-        ask.answers << file("x.i") << file("x.q");
-        u->Load_I->click();
-        QVERIFY(!u->Load_Cpy->isEnabled());
-        u->Load_Q->click();
-        QVERIFY(u->Load_Cpy->isEnabled());
+        QVERIFY(u->Save_App->isEnabled() && u->Save_Sav->isEnabled() && !u->Load_Cpy->isEnabled());
+        const struct { const char *from, *to; bool offered; } copies[] = {
+            {"WAV mixed", "H&V WV mixed (unscrambled)", true}, {"H&V Vantor Raw", "WAV mixed", true},
+            {"WAV mixed", kIqw, false}, {kIqw, "WAV mixed", false}, {"MathCAD single", "WAV mixed", false}};
+        for (const auto& c : copies) {
+            u->Load_Typ->setCurrentIndex(LoadRow(c.from));
+            ask.answers << file("x.i");
+            u->Load_I->click();
+            if (u->Load_Q->isEnabled())
+                ask.answers << file("x.q"), u->Load_Q->click();
+            chooseSave(w.get(), SaveRow(c.to), "y.out");
+            QVERIFY2(u->Load_Cpy->isEnabled() == c.offered, c.from);
+        }
     }
 
-    // Copy IQ goes file to file: the samples in memory stay as they were,
-    // whether the copy succeeds or is refused.
+    // Copy IQ goes file to file: the samples in memory stay as they were and
+    // stay valid, whether the copy succeeds or fails; the status line says
+    // what came of it.
     void copyLeavesTheDataInMemory()
     {
-        for (bool wav : {true, false}) {
-            if (wav)
-                QVERIFY(testutil::writeFile(file("copy.in"), testutil::wav(2, 16, 1000, testutil::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
-                                                                                      {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}))));
-            else
-                WriteIqw(file("copy.in"), 10);
-            const char* type = wav ? "WAV mixed" : kIqw;
-            MainWindow w;
-            load(&w, "copy.in", LoadRow(type));
-            chooseSave(&w, SaveRow(type), "copy.out");
-            const float* before = w.loadRec.I;
+        const QByteArray wav = testutil::wav(2, 16, 1000, testutil::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}));
+        QVERIFY(testutil::writeFile(file("copy.in"), wav));
+        MainWindow w;
+        load(&w, "copy.in", LoadRow("WAV mixed"));
+        chooseSave(&w, SaveRow("WAV mixed"), "copy.out");
+        const float* before = w.loadRec.I;
+        for (bool broken : {false, true}) {
+            QVERIFY(testutil::writeFile(file("copy.in"), broken ? wav.left(20) : wav));
             w.ui->Load_Cpy->click();
-            QVERIFY(wav ? ask.boxes.isEmpty() && QFileInfo(file("copy.out")).size() == QFileInfo(file("copy.in")).size()
-                        : ask.boxes.size() == 1 && ask.boxes[0].text == "File Load Error.");
+            QVERIFY(broken ? ask.boxes.size() == 1 && ask.boxes[0].text == "File Load Error."
+                           : ask.boxes.isEmpty() && QFileInfo(file("copy.out")).size() == wav.size());
             QVERIFY(w.loadRec.I == before && w.loadRec.N == 10 && w.loadRec.I[9] == 9 && w.ui->Load_Cnt->value() == 10);
-            QVERIFY(w.ui->statusBar->currentMessage().isEmpty() && w.ui->Load_Cpy->isEnabled());
+            QVERIFY(dataShown(&w) == "11111" && w.ui->Save_Sav->isEnabled() && w.ui->Load_Cpy->isEnabled());
+            QCOMPARE(w.ui->statusBar->currentMessage(), broken ? QString("File Load Error.") : QString("Copied 10 samples to copy.out"));
         }
     }
 
@@ -524,7 +548,7 @@ private slots:
 
     // Start-up clears the flag; nothing loaded yet. The strip shows the
     // client while it is there. A remote error is shown in a critical box.
-    // Neither a port out of range nor one already taken is reported.
+    // A port out of range or one already taken is named beside the status line.
     void serverOfTheWindow()
     {
         auto w = start();
@@ -544,6 +568,7 @@ private slots:
             configure(p);
             MainWindow other;
             QVERIFY2(!other.server->isListening() && ask.boxes.size() == 1, qPrintable(QString::number(p)));
+            QVERIFY(other.serverNote->text().startsWith(QString("The symbol server cannot listen on port %1 (").arg(p)));
         }
     }
 
@@ -572,7 +597,7 @@ private slots:
             } else if (change == "port") {
                 w->ui->Port->setValue(4711);
                 emit w->ui->Port->editingFinished();
-                QCOMPARE(w->server->serverPort(), port);
+                QVERIFY(w->server->serverPort() == port && w->serverNote->text() == "Port 4711 takes effect at the next start.");
             } else {
                 load(w.get(), "missing.iqw");
                 c.send("GetSymbol");   // nothing valid to send
