@@ -22,9 +22,9 @@
 #include <algorithm>
 #include <cmath>
 
-// Rectangle zoom with the left button, one step back with the middle
-// button, everything again with the right button or Home; its tracker is
-// the cursor readout.
+// Rectangle zoom with the left button, everything again with the right
+// button or Home (which also undoes the wheel and the panner); its tracker
+// is the cursor readout.
 class GraphZoomer : public QwtPlotZoomer {
 public:
     GraphZoomer(QWidget* canvas, const FftGraph* g) : QwtPlotZoomer(canvas), graph(g)
@@ -40,15 +40,6 @@ public:
         // Escape, the zoomer's own choice, closes the dialog first.
         setKeyPattern(KeyHome, Qt::Key_Home);
     }
-    // The wheel and the panner change the scales behind the zoom stack's
-    // back, so going home always restores the base, even from its own level.
-    void zoom(int offset) override
-    {
-        QwtPlotZoomer::zoom(offset);
-        if (offset == 0)
-            rescale();
-    }
-    using QwtPlotZoomer::zoom;
 
 protected:
     QwtText trackerText(const QPoint& pos) const override
