@@ -32,11 +32,7 @@ public:
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
     QString saveFile(QWidget* p, const QString& c, const QString& d, const QString& f, bool) override { return openFile(p, c, d, f); }
-    bool question(QWidget*, const QString& t, const QString& x) override
-    {
-        questions.append({"question", t, x, {}});
-        return replace;
-    }
+    bool question(QWidget*, const QString& t, const QString& x) override { return questions.append({"question", t, x, {}}), replace; }
     void clear() { *this = FakePrompts(); }
 };
 

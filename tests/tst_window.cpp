@@ -85,9 +85,9 @@ struct Panel {
 // The luminance spread inside a part of a widget's rendering: the most
 // common colour there is the background, the one furthest from it in
 // luminance the text. 0 means nothing readable, 255 black on white.
-int Contrast(const QImage& img, QRect part = QRect())
+int Contrast(const QImage& img, QRect part)
 {
-    part = part.isNull() ? img.rect() : part & img.rect();
+    part &= img.rect();
     QHash<QRgb, int> count;
     for (int y = part.top(); y <= part.bottom(); ++y)
         for (int x = part.left(); x <= part.right(); ++x)
@@ -462,12 +462,9 @@ private slots:
     void readableUnderAnyPalette()
     {
         const QPalette desktop = QApplication::palette();
-        QPalette dark;
-        for (auto [role, c] : {std::pair{QPalette::Window, QColor(45, 45, 45)}, {QPalette::WindowText, Qt::white},
-                               {QPalette::Base, QColor(30, 30, 30)}, {QPalette::Text, Qt::white}, {QPalette::Button, QColor(60, 60, 60)},
-                               {QPalette::ButtonText, Qt::white}, {QPalette::Highlight, Qt::white},
-                               {QPalette::HighlightedText, Qt::white}})
-            dark.setColor(role, c);
+        // Light text on dark faces, and a highlight as light as its text.
+        QPalette dark(Qt::white, QColor(60, 60, 60), Qt::gray, Qt::black, Qt::darkGray, Qt::white, Qt::white, QColor(30, 30, 30), QColor(45, 45, 45));
+        dark.setColor(QPalette::Highlight, Qt::white);
         for (const QPalette& pal : {desktop, dark}) {
             QApplication::setPalette(pal);
             auto w = loaded(10);
@@ -475,8 +472,9 @@ private slots:
             w->resize(700, 600);
             w->show();
             QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            // Inside the frame and left of a list's arrow: only face and text.
             for (QWidget* field : std::initializer_list<QWidget*>{w->ui->Load_Typ, w->ui->Save_Typ, w->ui->Load_Di, w->ui->Save_Di})
-                QVERIFY2(Contrast(field->grab().toImage()) > 100, qPrintable(field->objectName()));
+                QVERIFY2(Contrast(field->grab().toImage(), field->rect().adjusted(3, 3, -20, -3)) > 100, qPrintable(field->objectName()));
             for (QComboBox* list : {w->ui->Load_Typ, w->ui->Save_Typ}) {
                 list->showPopup();
                 QAbstractItemView* v = list->view();
