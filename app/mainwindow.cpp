@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
@@ -45,6 +47,32 @@ QString FileFilter(const QString& kind, const QString& pattern)
     return kind + QStringLiteral(" File (") + pattern + QStringLiteral(");;All Files (*.*)");
 }
 
+// The Copy IQ conversion reads and writes block by block: only types with
+// block functions in the catalogue take part.
+bool StreamsFrom(const TypStr& t)
+{
+    const FmtFn* f = FmtOf(t.Code);
+    return f && f->block.openR && f->block.read;
+}
+
+bool StreamsTo(const TypStr& t)
+{
+    const FmtFn* f = FmtOf(t.Code);
+    return f && f->block.openW && f->block.writ;
+}
+
+QString Count(uint64_t n)
+{
+    return QLocale(QLocale::English).toString(qulonglong(n)) + (n == 1 ? QStringLiteral(" sample") : QStringLiteral(" samples"));
+}
+
+// "out.mat", or "out.i and out.q" for a pair: what the status line names.
+QString Names(const QString& i, const QString& q)
+{
+    const QString ni = QFileInfo(i).fileName();
+    return q.isEmpty() ? ni : ni + QStringLiteral(" and ") + QFileInfo(q).fileName();
+}
+
 QString StyleSheet()
 {
     QFile f(QStringLiteral(":/orvex.qss"));
@@ -66,6 +94,14 @@ MainWindow::MainWindow(QWidget* parent)
     InitResources();
     ui->setupUi(this);
     setStyleSheet(StyleSheet());
+    // The count is the one of the samples in memory, the count Save writes:
+    // shown, not edited.
+    ui->Load_Cnt->setReadOnly(true);
+    ui->Load_Cnt->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    serverNote = new QLabel(this);
+    serverNote->setObjectName(QStringLiteral("ServerNote"));
+    serverNote->hide();
+    statusBar()->addPermanentWidget(serverNote);
 
     if (!VisaInit())
         Fatal(QStringLiteral("VISA driver!"), QStringLiteral("VISA driver not installed. Program quits."));
@@ -184,13 +220,14 @@ void MainWindow::on_actionLoad_triggered()
     ui->LodTrcIqr->setCurrentIndex(loadRec.SrcTab);
     FillComboBoxes();
     UpdPnl(loadRec.SrcTab);
+    ShowServerNote();
     newState = true;
 }
 
 void MainWindow::on_actionSave_triggered()
 {
     const QString file = Ask().saveFile(this, QStringLiteral("Save Configuration"), settingsFolder,
-                                        QStringLiteral("Configuration (*.ini);;All Files (*.*)"));
+                                        QStringLiteral("Configuration (*.ini);;All Files (*.*)"), true);
     if (!file.isEmpty())
         SaveIniFile(file, ana, loadRec, saveRec, tcpPort, connectTo, pos().x(), pos().y());
 }
@@ -260,7 +297,7 @@ void MainWindow::UpdPnl(int tab)
     }
 
     LabelFileButtons(ui->Save_I, ui->Save_Q, ts[SaveTyp()]);
-    ui->Save_Sav->setEnabled(SavePairComplete() && dataValid && !saveResult);
+    OfferSave(SavePairComplete() && dataValid && !saveResult);
     ShowDataValid();
     RecomputeTraceCount();
     ShowCount(loadRec.N);
@@ -323,11 +360,24 @@ void MainWindow::ShowCount(uint64_t n)
     ui->Load_Cnt->setValue(int(std::min<uint64_t>(n, uint64_t(ui->Load_Cnt->maximum()))));
 }
 
+void MainWindow::OfferSave(bool on)
+{
+    // Append writes what Save IQ writes, after the destination's own data:
+    // it is offered under the same rules, for a type that can be read back.
+    ui->Save_Sav->setEnabled(on);
+    ui->Save_App->setEnabled(on && DstPairComplete() && OffersAppend(ts[SaveTyp()]));
+}
+
+bool MainWindow::CopyOffered() const
+{
+    return LoadPairComplete() && SavePairComplete() && StreamsFrom(tl[LoadTyp()]) && StreamsTo(ts[SaveTyp()]);
+}
+
 void MainWindow::LoadPostAction()
 {
     ui->Load_Cnt->setEnabled(dataValid);
-    ui->Save_Sav->setEnabled(SavePairComplete() && dataValid && loadRec.N <= kSaveLimit);
-    ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
+    OfferSave(SavePairComplete() && dataValid && loadRec.N <= kSaveLimit);
+    ui->Load_Cpy->setEnabled(CopyOffered());
     ShowCount(loadRec.N);
     loadRec.Clock = ui->Load_SRat->value();
     ShowDataValid();
@@ -337,28 +387,39 @@ void MainWindow::LoadPostAction()
 
 void MainWindow::SavePostAction()
 {
-    ui->Save_Sav->setEnabled(SavePairComplete() && dataValid);
-    ui->Save_App->setEnabled(DstPairComplete() && dataValid && OffersAppend(ts[SaveTyp()]));
-    ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
+    OfferSave(SavePairComplete() && dataValid);
+    ui->Load_Cpy->setEnabled(CopyOffered());
 }
 
 void MainWindow::CopyPostAction()
 {
-    ui->Load_Cpy->setEnabled(LoadPairComplete() && SavePairComplete());
+    ui->Load_Cpy->setEnabled(CopyOffered());
+}
+
+void MainWindow::ShowOutcome(const QString& text, const QStringList& notices)
+{
+    // What a load had to cut or fill is said with its outcome.
+    statusBar()->showMessage((QStringList(text) + notices).join(QLatin1Char(' ')));
 }
 
 void MainWindow::ReportLoadError(int32_t status, const QString& fileI)
 {
-    if (status == ST_CANCEL)
+    if (status == ST_CANCEL) {
+        ShowOutcome(QStringLiteral("Cancelled"));
         return;
+    }
+    ShowOutcome(LoadErrorText(status, fileI));
     Ask().warning(this, status == ST_REFUSED ? QStringLiteral("Warning") : QStringLiteral("Error"),
                   LoadErrorText(status, fileI), LastDetail());
 }
 
 void MainWindow::ReportSaveError(int32_t status, bool append)
 {
+    if (status == ST_CANCEL)
+        ShowOutcome(QStringLiteral("Cancelled"));
     if (status == ST_OK || status == ST_CANCEL)
         return;
+    ShowOutcome(SaveErrorText(status, append));
     Ask().warning(this, QStringLiteral("Error"), SaveErrorText(status, append), LastDetail());
 }
 
@@ -427,6 +488,18 @@ void MainWindow::on_Load_Lod_clicked()
 {
     if (busy)
         return;
+    // Nothing to open: say which choice is missing, and leave the samples
+    // in memory as they are, since no load was tried.
+    const TypStr& t = tl[LoadTyp()];
+    const bool two = t.Files == 2;
+    if (loadRec.FileI.isEmpty() || (two && loadRec.FileQ.isEmpty())) {
+        const QString which = loadRec.FileI.isEmpty() ? (two ? QStringLiteral("I") : QStringLiteral("IQ")) : QStringLiteral("Q");
+        const QString text = QStringLiteral("No %1 file chosen.").arg(which);
+        ShowOutcome(text);
+        Ask().warning(this, QStringLiteral("Error"), text,
+                      QStringLiteral("Choose the file with the button \"%1\" first.").arg(which));
+        return;
+    }
     statusBar()->showMessage(loadRec.FileQ.isEmpty() ? QStringLiteral("Loading IQ file...")
                                                      : QStringLiteral("Loading I and Q files..."),
                              kStatusMs);
@@ -444,9 +517,8 @@ void MainWindow::on_Load_Lod_clicked()
         newState = true;
         ShowCount(loadRec.N);
         ui->Load_SRat->setValue(loadRec.Clock);
-        // What the load had to cut or fill stays until the next message.
-        if (!loadRec.Notices.isEmpty())
-            statusBar()->showMessage(loadRec.Notices.join(QLatin1Char(' ')));
+        ShowOutcome(QStringLiteral("Loaded %1 from %2").arg(Count(loadRec.N), Names(loadRec.FileI, two ? loadRec.FileQ : QString())),
+                    loadRec.Notices);
     } else {
         ReportLoadError(st, loadRec.FileI);
         newState = false;
@@ -481,22 +553,19 @@ void MainWindow::on_Load_Cpy_clicked()
         st = CopyIQ(&work, saveRec.FileI, ts[SaveTyp()].Code);
     }
     FreeArr(&work);
+    statusBar()->clearMessage();
+    // The count field keeps the count of the samples in memory, which a
+    // conversion leaves alone; the copy's own count goes to the status line.
+    // A failed copy touched nothing in memory either: the data stays valid.
     if (st == ST_OK) {
-        ShowCount(work.N);
         ui->Load_SRat->setValue(work.Clock);
         loadRec.Clock = ui->Load_SRat->value();
+        ShowOutcome(QStringLiteral("Copied %1 to %2").arg(Count(work.N), QFileInfo(saveRec.FileI).fileName()), work.Notices);
+    } else if (LastFailureWrote()) {
+        ReportSaveError(st, false);
     } else {
         ReportLoadError(st, loadRec.FileI);
-        dataValid = false;
-        newState = false;
-        ShowDataValid();
-        ui->Load_Cnt->setEnabled(false);
-        SavePostAction();
     }
-    if (st == ST_OK && !work.Notices.isEmpty())
-        statusBar()->showMessage(work.Notices.join(QLatin1Char(' ')));
-    else
-        statusBar()->clearMessage();
     CopyPostAction();
 }
 
@@ -525,7 +594,7 @@ void MainWindow::on_Save_I_clicked()
     saveIChosen = false;
     const TypStr& t = ts[SaveTyp()];
     saveRec.FileI = Ask().saveFile(this, QStringLiteral("Save File"), saveRec.Folder,
-                                   FileFilter(t.Files == 2 ? QStringLiteral("I") : QStringLiteral("IQ"), t.PatI));
+                                   FileFilter(t.Files == 2 ? QStringLiteral("I") : QStringLiteral("IQ"), t.PatI), false);
     if (saveRec.FileI.isEmpty()) {
         dstIChosen = false;
     } else {
@@ -556,7 +625,7 @@ void MainWindow::on_Save_Q_clicked()
     saveQChosen = false;
     const TypStr& t = ts[SaveTyp()];
     const QString name = Ask().saveFile(this, QStringLiteral("Save File"), saveRec.Folder,
-                                        FileFilter(QStringLiteral("Q"), t.PatQ));
+                                        FileFilter(QStringLiteral("Q"), t.PatQ), false);
     if (name.isEmpty()) {
         dstQChosen = false;
     } else {
@@ -570,10 +639,30 @@ void MainWindow::on_Save_Q_clicked()
     SavePostAction();
 }
 
+bool MainWindow::MayReplace()
+{
+    const bool two = ts[SaveTyp()].Files == 2;
+    QStringList there;
+    for (const QString& f : {dstRec.FileI, two ? dstRec.FileQ : QString()})
+        if (!f.isEmpty() && QFileInfo::exists(f))
+            there << QFileInfo(f).fileName();
+    if (there.isEmpty())
+        return true;
+    const QString text = there.size() == 1
+                             ? there[0] + QStringLiteral(" already exists.\nDo you want to replace it?")
+                             : there.join(QStringLiteral(" and ")) + QStringLiteral(" already exist.\nDo you want to replace them?");
+    return Ask().question(this, QStringLiteral("Save File"), text);
+}
+
 void MainWindow::SaveOrAppend(bool append)
 {
     if (busy)
         return;
+    // Append adds to the file it was given; only a plain save replaces one.
+    if (!append && !MayReplace()) {
+        ShowOutcome(QStringLiteral("Cancelled"));
+        return;
+    }
     statusBar()->showMessage(saveRec.FileQ.isEmpty() ? QStringLiteral("Saving IQ file...")
                                                      : QStringLiteral("Saving I and Q files..."),
                              kStatusMs);
@@ -585,6 +674,18 @@ void MainWindow::SaveOrAppend(bool append)
         st = SaveDatFile(&loadRec, &dstRec, &saveRec, TraceSettings(), appendMode, int32_t(guardSamples), &saveResult);
     }
     ReportSaveError(st, append);
+    if (st == ST_OK) {
+        const QString to = Names(dstRec.FileI, ts[SaveTyp()].Files == 2 ? dstRec.FileQ : QString());
+        // The dispatcher has brought the count of trace data within what
+        // the record holds; a guard longer than the new data is shortened.
+        const uint64_t guard = uint64_t(std::clamp<int64_t>(guardSamples, 0, int64_t(loadRec.N)));
+        if (!append)
+            ShowOutcome(QStringLiteral("Saved %1 to %2").arg(Count(loadRec.N), to));
+        else if (guard == 0)
+            ShowOutcome(QStringLiteral("Appended %1 to %2").arg(Count(loadRec.N), to));
+        else
+            ShowOutcome(QStringLiteral("Appended %1 to %2 after %3 of guard").arg(Count(loadRec.N), to, Count(guard)));
+    }
     SavePostAction();
 }
 

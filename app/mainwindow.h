@@ -12,6 +12,7 @@
 #include <QMainWindow>
 
 class Ui_MainWindow;
+class QLabel;
 class QPushButton;
 struct TypStr;
 
@@ -116,6 +117,17 @@ private:
     void LoadPostAction();
     void SavePostAction();
     void CopyPostAction();
+    // Enables Save IQ as given, and Append with it where the destination
+    // allows one.
+    void OfferSave(bool on);
+    bool CopyOffered() const;
+    // What the last action came to, on the status line until the next one.
+    void ShowOutcome(const QString& text, const QStringList& notices = {});
+    // Asks before a save replaces existing files; true to go on.
+    bool MayReplace();
+    // The symbol server's port trouble and a port change waiting for the
+    // next start, beside the status line.
+    void ShowServerNote();
 
     void BlkSignals(bool block);
     void FillComboBoxes();
@@ -202,6 +214,9 @@ private:
     IQDatStr dstRec;             // working record of the save dispatcher
     AnaStr ana;
     SymbolServer* server = nullptr;   // with its one client socket
+    int servedPort = 0;               // the port the server was started on
+    QString listenError;              // why it is not listening, if it tried
+    QLabel* serverNote = nullptr;
 
     DialogProgress progress;
     bool busy = false;

@@ -38,9 +38,17 @@ QString Prompts::openFile(QWidget* parent, const QString& caption, const QString
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
-QString Prompts::saveFile(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
+QString Prompts::saveFile(QWidget* parent, const QString& caption, const QString& dir, const QString& filter,
+                          bool askOverwrite)
 {
-    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter, nullptr,
+                                        askOverwrite ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
+}
+
+bool Prompts::question(QWidget* parent, const QString& title, const QString& text)
+{
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+           == QMessageBox::Yes;
 }
 
 int Prompts::exec(QDialog* dialog) { return dialog->exec(); }

@@ -20,8 +20,12 @@ public:
     // The chosen path, or empty when the dialog was cancelled.
     virtual QString openFile(QWidget* parent, const QString& caption, const QString& dir,
                              const QString& filter);
+    // askOverwrite: the dialog itself asks before an existing file is
+    // chosen; without it the caller asks when it is about to write.
     virtual QString saveFile(QWidget* parent, const QString& caption, const QString& dir,
-                             const QString& filter);
+                             const QString& filter, bool askOverwrite);
+    // A question with Yes and No; true for Yes. No is the default answer.
+    virtual bool question(QWidget* parent, const QString& title, const QString& text);
     // Runs a dialog of the window modally; its QDialog::DialogCode.
     virtual int exec(QDialog* dialog);
 };

@@ -346,7 +346,7 @@ void MainWindow::on_Trace_Trc_clicked()
     ShowDataValid();
     ui->Trace_Trc->setEnabled(ana.Vi != 0);
     if (st >= 0)
-        ui->Save_Sav->setEnabled(SavePairComplete());
+        OfferSave(SavePairComplete());
     else if (st != ST_CANCEL)
         Ask().warning(this, QStringLiteral("Error"), kVisaError, LastDetail());
     RecomputeTraceCount();

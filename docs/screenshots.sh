@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./deps.sh cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto xvfb xauth fonts-liberation
 
-SCENES=(window graph-spectrum graph-phase graph-iq trace-analyzer trace-scope)
+SCENES=(window window-dark graph-spectrum graph-zoom graph-phase graph-iq trace-analyzer trace-scope)
 ((${#@})) && SCENES=("$@")
 
 BUILD=${BUILD:-build/shots}

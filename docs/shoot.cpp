@@ -13,11 +13,15 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPalette>
 #include <QProcess>
 #include <QTabWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <qwt_plot.h>
+#include <qwt_plot_zoomer.h>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -32,7 +36,8 @@ public:
     QStringList files;
     QString next() { return files.isEmpty() ? QString() : files.takeFirst(); }
     QString openFile(QWidget*, const QString&, const QString&, const QString&) override { return next(); }
-    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override { return next(); }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&, bool) override { return next(); }
+    bool question(QWidget*, const QString&, const QString&) override { return true; }
     void warning(QWidget*, const QString& title, const QString& text, const QString&) override
     {
         std::fprintf(stderr, "orvex-shoot: %s: %s\n", qPrintable(title), qPrintable(text));
@@ -122,6 +127,38 @@ QWidget* SceneGraph(Ctx& c, const char* button)
     return nullptr;
 }
 
+// Scene window-dark: the same under a dark desktop palette.
+QWidget* SceneWindowDark(Ctx& c)
+{
+    QPalette dark;
+    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(45, 45, 48)}, {QPalette::WindowText, QColor(Qt::white)},
+                                {QPalette::Base, QColor(30, 30, 30)}, {QPalette::Text, QColor(Qt::white)},
+                                {QPalette::Button, QColor(60, 60, 64)}, {QPalette::ButtonText, QColor(Qt::white)},
+                                {QPalette::Highlight, QColor(42, 130, 218)}, {QPalette::HighlightedText, QColor(Qt::white)}})
+        dark.setColor(role, colour);
+    QApplication::setPalette(dark);
+    return SceneWindow(c);
+}
+
+// Scene graph-zoom: the spectrum zoomed onto the strong tone, the cursor on
+// its peak so that the readout shows.
+QWidget* SceneGraphZoom(Ctx& c)
+{
+    SceneGraph(c, "Spec");
+    QTimer::singleShot(100, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        auto* plot = dialog ? dialog->findChild<QwtPlot*>(QStringLiteral("plt")) : nullptr;
+        auto* zoomer = plot ? plot->canvas()->findChild<QwtPlotZoomer*>() : nullptr;
+        if (!zoomer)
+            return;
+        zoomer->zoom(QRectF(QPointF(1.2, -110), QPointF(1.45, 5)));
+        const QPoint at(int(plot->transform(QwtPlot::xBottom, 1.3123)), int(plot->transform(QwtPlot::yLeft, -40)));
+        QMouseEvent move(QEvent::MouseMove, at, plot->canvas()->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(plot->canvas(), &move);
+    });
+    return nullptr;
+}
+
 // Scenes trace-*: the Trace tab after an Init against the instrument
 // simulator built beside this program, serving the type on a free port.
 QWidget* SceneTrace(Ctx& c, const QString& type)
@@ -151,6 +188,8 @@ QWidget* SceneTrace(Ctx& c, const QString& type)
 // Add scenes here: name -> set-up returning the widget to capture.
 const std::map<QString, std::function<QWidget*(Ctx&)>> kScenes = {
     {QStringLiteral("window"), SceneWindow},
+    {QStringLiteral("window-dark"), SceneWindowDark},
+    {QStringLiteral("graph-zoom"), SceneGraphZoom},
     {QStringLiteral("graph-spectrum"), [](Ctx& c) { return SceneGraph(c, "Spec"); }},
     {QStringLiteral("graph-phase"), [](Ctx& c) { return SceneGraph(c, "GDel"); }},
     {QStringLiteral("graph-iq"), [](Ctx& c) { return SceneGraph(c, "IvsQ"); }},

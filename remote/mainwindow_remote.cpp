@@ -6,6 +6,8 @@
 #include "remote/windowremote.h"
 #include "ui_mainwindow.h"
 
+#include <QLabel>
+
 namespace {
 bool listensOnStart = true;
 }
@@ -30,9 +32,27 @@ void MainWindow::StartServer()
     connect(this, &MainWindow::remoteError, this, &MainWindow::remoteErrorCalled);
     // A port outside 1..65535 would end up as some other port (or one the
     // system picks) that no client looks for: serve no one instead, as when
-    // the port is taken. Neither case is reported.
-    if (listensOnStart && tcpPort > 0 && tcpPort <= 65535)
-        server->listen(quint16(tcpPort));
+    // the port is taken. Either way the window says so.
+    servedPort = tcpPort;
+    listenError.clear();
+    if (listensOnStart) {
+        if (tcpPort <= 0 || tcpPort > 65535)
+            listenError = QStringLiteral("no such port");
+        else if (!server->listen(quint16(tcpPort)))
+            listenError = server->errorString();
+    }
+    ShowServerNote();
+}
+
+void MainWindow::ShowServerNote()
+{
+    QStringList note;
+    if (!listenError.isEmpty())
+        note << QStringLiteral("The symbol server cannot listen on port %1 (%2).").arg(servedPort).arg(listenError);
+    if (tcpPort != servedPort)
+        note << QStringLiteral("Port %1 takes effect at the next start.").arg(tcpPort);
+    serverNote->setText(note.join(QLatin1Char(' ')));
+    serverNote->setVisible(!note.isEmpty());
 }
 
 void MainWindow::StopServer()
@@ -85,6 +105,7 @@ void MainWindow::on_Port_editingFinished()
     ui->Conn->setChecked(false);
     newState = false;
     tcpPort = ui->Port->value();
+    ShowServerNote();
 }
 
 void MainWindow::remoteErrorCalled(HvRemoteException* e)

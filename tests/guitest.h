@@ -20,6 +20,8 @@ public:
     };
     QStringList answers, filters;   // the filters of the file dialogs asked
     QList<Box> boxes;
+    QList<Box> questions;    // asked apart from the boxes, answered with replace
+    bool replace = true;
 
     void warning(QWidget*, const QString& t, const QString& x, const QString& i) override { boxes.append({"warning", t, x, i}); }
     void critical(QWidget*, const QString& t, const QString& x) override { boxes.append({"critical", t, x, {}}); }
@@ -29,7 +31,8 @@ public:
         filters << f;
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
-    QString saveFile(QWidget* p, const QString& c, const QString& d, const QString& f) override { return openFile(p, c, d, f); }
+    QString saveFile(QWidget* p, const QString& c, const QString& d, const QString& f, bool) override { return openFile(p, c, d, f); }
+    bool question(QWidget*, const QString& t, const QString& x) override { return questions.append({"question", t, x, {}}), replace; }
     void clear() { *this = FakePrompts(); }
 };
 

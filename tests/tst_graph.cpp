@@ -9,8 +9,12 @@
 #include <functional>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
 #include <qwt_plot_textlabel.h>
+#include <qwt_plot_zoomer.h>
 #include <qwt_scale_div.h>
+#include <QMouseEvent>
+#include <QRegularExpression>
 
 namespace {
 
@@ -273,6 +277,56 @@ private slots:
                 QVERIFY(mode || (v.bound(QwtPlot::xBottom, true) == row.half
                                  && (!points || std::fabs(peak(v.c).x() - 0.25 * row.half) <= 2 * row.half / points)));
             }
+    }
+
+    // A rectangle dragged with the left button zooms in, the wheel zooms
+    // out, and the right button or Home brings back exactly the first axes;
+    // the readout at a tone's pixel names the tone's frequency and its 0 dB
+    // (or I and Q at that point), and so does the peak marker.
+    void zoomResetAndReadout()
+    {
+        for (int mode : {0, 1, 2}) {
+            Sig r(4096, 8e6, tone(1.25e6, 8e6), mode);
+            View v(&r.r);
+            v.g.resize(600, 420);
+            v.g.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&v.g));
+            const QSize small = v.p->size();
+            // The plot grows with the dialog; I vs. Q stays square.
+            v.g.resize(780, 580);
+            QApplication::processEvents();
+            const QSize big = v.p->size();
+            QVERIFY(big.height() - small.height() > 150 && (mode == 1 ? big.width() == big.height() : big.width() - small.width() > 150));
+            QWidget* canvas = v.p->canvas();
+            const auto bounds = [&] { return QVector<double>{v.bound(QwtPlot::xBottom, false), v.bound(QwtPlot::xBottom, true),
+                                                             v.bound(QwtPlot::yLeft, false), v.bound(QwtPlot::yLeft, true)}; };
+            const QVector<double> base = bounds();
+            const auto mouse = [&](QEvent::Type t, Qt::MouseButton b, QPoint at) {
+                QMouseEvent e(t, at, canvas->mapToGlobal(at), t == QEvent::MouseMove ? Qt::NoButton : b, t == QEvent::MouseButtonRelease ? Qt::NoButton : b, {});
+                QApplication::sendEvent(canvas, &e);
+            };
+            // Right-click after a drag and a wheel turn, Home after a wheel turn alone.
+            for (int reset : {0, 1}) {
+                if (!reset)
+                    mouse(QEvent::MouseButtonPress, Qt::LeftButton, {40, 40}), mouse(QEvent::MouseMove, Qt::LeftButton, {120, 100}),
+                        mouse(QEvent::MouseButtonRelease, Qt::LeftButton, {160, 140});
+                const QVector<double> zoomed = bounds();
+                QWheelEvent wheel(QPointF(80, 80), QPointF(canvas->mapToGlobal(QPoint(80, 80))), {}, {0, -120}, {}, {}, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(canvas, &wheel);
+                QVERIFY((reset || zoomed[1] - zoomed[0] < (base[1] - base[0]) / 2) && bounds()[1] - bounds()[0] > zoomed[1] - zoomed[0]);
+                reset ? QTest::keyClick(canvas, Qt::Key_Home)
+                      : (mouse(QEvent::MouseButtonPress, Qt::RightButton, {50, 50}), mouse(QEvent::MouseButtonRelease, Qt::RightButton, {50, 50}));
+                QCOMPARE(bounds(), base);
+            }
+            // Readout words: "1.2500 MHz", "0.00 dB" or "I 1.0012", "Q -0.0021".
+            const double x = mode == 1 ? 1 : 1.25, px = 8.0 / canvas->width();
+            const QPoint at(int(std::lround(v.p->transform(QwtPlot::xBottom, x))), int(std::lround(v.p->transform(QwtPlot::yLeft, 0))));
+            const QStringList text = v.g.readout(at).split(QRegularExpression("[ \n]"));
+            QVERIFY2(std::fabs(text[mode == 1].toDouble() - x) <= px && (mode != 1 || std::fabs(text[3].toDouble()) <= px), qPrintable(text.join(' ')));
+            QVERIFY(mode != 0 || text.join(' ') == "1.2500 MHz 0.00 dB");
+            const auto* mark = firstOf<QwtPlotMarker>(v.p, QwtPlotItem::Rtti_PlotMarker);
+            QVERIFY(mode == 0 ? mark && mark->label().text() == "Peak 1.2500 MHz, 0.00 dB" : !mark);
+        }
     }
 };
 

@@ -247,7 +247,7 @@ private slots:
                  ui(w)->LodTrcIqr->setCurrentIndex(1);
                  const QString there = shown(w);
                  ui(w)->LodTrcIqr->setCurrentIndex(0);
-                 return there + " " + shown(w) + QString(" %1 %2").arg(w->loadRec.N).arg(ui(w)->Load_Cpy->isEnabled()); }, "0000 1111 10 1"},
+                 return there + " " + shown(w) + QString(" %1 %2").arg(w->loadRec.N).arg(ui(w)->Save_Sav->isEnabled()); }, "0000 1111 10 1"},
             {"Zelkova", "", "", [this](const W& w, Sim&) { loadFile(w, 10), ui(w)->LodTrcIqr->setCurrentIndex(1); return shown(w) + QString(" %1").arg(w->loadRec.N); }, "1111 10"},
         };
         for (const auto& r : rows) {

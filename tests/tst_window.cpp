@@ -13,6 +13,7 @@
 #include "remoteutil.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QDesktopServices>
 #include <QProgressDialog>
 #include <QSettings>
@@ -80,6 +81,23 @@ struct Panel {
 };
 
 } // namespace
+
+// The luminance spread inside a part of a widget's rendering: the most
+// common colour there is the background, the one furthest from it in
+// luminance the text. 0 means nothing readable, 255 black on white.
+int Contrast(const QImage& img, QRect part)
+{
+    part &= img.rect();
+    QHash<QRgb, int> count;
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        for (int x = part.left(); x <= part.right(); ++x)
+            ++count[img.pixel(x, y)];
+    const QRgb bg = std::max_element(count.begin(), count.end()).key();
+    int spread = 0;
+    for (auto it = count.begin(); it != count.end(); ++it)
+        spread = std::max(spread, std::abs(qGray(it.key()) - qGray(bg)));
+    return spread;
+}
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -242,6 +260,9 @@ private slots:
         // data and the folder; a new load type forgets the files and the data.
         w.ui->Load_I->click();
         QVERIFY(w.loadRec.FileI.isEmpty() && w.dataValid && w.ui->Load_Di->text() == file("ok.iqw") && w.loadRec.Folder == work.path());
+        // Load IQ names a missing choice and keeps the data it did not replace.
+        w.ui->Load_Lod->click();
+        QVERIFY(ask.boxes.size() == 1 && ask.boxes[0].text == "No IQ file chosen." && dataShown(&w) == "11111");
         w.ui->Load_Typ->setCurrentIndex(LoadRow(kIqw) + 1);
         QVERIFY(w.ui->Load_Di->text().isEmpty() && w.loadRec.N == 0 && dataShown(&w) == "00000");
     }
@@ -276,7 +297,7 @@ private slots:
             load(&w, "long.iqw");
             SetProgress(&w.progress);
             QVERIFY(cancel.saw && ask.boxes.isEmpty() && !w.findChild<QProgressDialog*>());
-            QVERIFY(!w.dataValid && !w.ui->DVal->isChecked() && w.loadRec.N == 0);
+            QVERIFY(!w.dataValid && !w.ui->DVal->isChecked() && w.loadRec.N == 0 && w.ui->statusBar->currentMessage() == "Cancelled");
             load(&w, "long.iqw");
             QVERIFY(w.dataValid && w.loadRec.N == 600000);
         }
@@ -310,10 +331,19 @@ private slots:
     {
         auto w = loaded(100);
         chooseSave(w.get(), SaveRow(kIqw), "dst.iqw");
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Loaded 100 samples from src.iqw"));
         w->ui->Save_Sav->click();
         QCOMPARE(QFileInfo(file("dst.iqw")).size(), qint64(800));
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Saved 100 samples to dst.iqw"));
         w->ui->Save_Grd->setValue(5);
         w->ui->Save_App->click();
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Appended 100 samples to dst.iqw after 5 samples of guard"));
+        // Saving over the file asks first (appending never does); No leaves it.
+        ask.replace = false;
+        w->ui->Save_Sav->click();
+        QCOMPARE(ask.questions.size(), 1);
+        QCOMPARE(ask.questions[0].title + "|" + ask.questions[0].text, QString("Save File|dst.iqw already exists.\nDo you want to replace it?"));
+        QCOMPARE(w->ui->statusBar->currentMessage(), QString("Cancelled"));
         const QByteArray b = testutil::readFile(file("dst.iqw"));
         QCOMPARE(b.size(), 8 * 205);
         const std::pair<int, float> at[] = {{99, 99}, {100, 95}, {104, 99}, {105, 0}, {204, 99}};
@@ -336,58 +366,70 @@ private slots:
         w->loadRec.N = 100;
     }
 
-    // Append needs a complete destination of a type that can be read back;
-    // Copy IQ needs both complete pairs (a proposed Q name is not chosen); a
-    // new type drops its pair.
+    // Append needs what Save IQ needs, data included, and a complete
+    // destination of a type that can be read back; Copy IQ needs both
+    // complete pairs of types that stream. A new type drops its pair.
     void enablingRules()
     {
         auto w = loaded(10);
         Ui_MainWindow* u = w->ui;
         QVERIFY(!u->Load_Cpy->isEnabled() && !u->Save_App->isEnabled());
         chooseSave(w.get(), SaveRow("Hex 16-bit signed mixed"), "h.txt");
-        QVERIFY(!u->Save_App->isEnabled() && u->Load_Cpy->isEnabled());
+        QVERIFY(!u->Save_App->isEnabled() && u->Save_Sav->isEnabled());
         chooseSave(w.get(), SaveRow(kIqw), "a.iqw");
-        QVERIFY(u->Save_App->isEnabled());
+        // A new load type or a failed load takes both away, a reload gives
+        // both back without a new choice of file.
+        const std::pair<const char*, bool> steps[] = {{"", true}, {"new type", false}, {"src.iqw", true}, {"none.iqw", false},
+                                                      {"src.iqw", true}};
+        for (auto [step, on] : steps) {
+            QString(step) == "new type" ? u->Load_Typ->setCurrentIndex(LoadRow(kIqw) + 1) : *step ? load(w.get(), step) : void();
+            QVERIFY2(u->Save_App->isEnabled() == on && u->Save_Sav->isEnabled() == on && w->dataValid == on, step);
+        }
         u->Save_Typ->setCurrentIndex(SaveRow(kIqw) + 1);
-        QVERIFY(!u->Save_App->isEnabled() && !u->Save_Sav->isEnabled() && !u->Load_Cpy->isEnabled());
+        QVERIFY(!u->Save_App->isEnabled() && !u->Save_Sav->isEnabled());
         chooseSave(w.get(), SaveRow("SPW ASCII single"), "a.ascsig");
         QVERIFY(!u->Save_App->isEnabled());
         ask.answers << file("b.ascsig");
         u->Save_Q->click();
-        QVERIFY(u->Save_App->isEnabled() && u->Save_Sav->isEnabled() && u->Load_Cpy->isEnabled());
-        u->Load_Typ->setCurrentIndex(LoadRow("MathCAD single"));
-        ask.answers << file("x.i") << file("x.q");
-        u->Load_I->click();
-        QVERIFY(!u->Load_Cpy->isEnabled());
-        u->Load_Q->click();
-        QVERIFY(u->Load_Cpy->isEnabled());
-    }
-
-    // Copy IQ goes file to file: the samples in memory stay as they were,
-    // whether the copy succeeds or is refused.
-    void copyLeavesTheDataInMemory()
-    {
-        for (bool wav : {true, false}) {
-            if (wav)
-                QVERIFY(testutil::writeFile(file("copy.in"), testutil::wav(2, 16, 1000, testutil::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9},
-                                                                                      {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}))));
-            else
-                WriteIqw(file("copy.in"), 10);
-            const char* type = wav ? "WAV mixed" : kIqw;
-            MainWindow w;
-            load(&w, "copy.in", LoadRow(type));
-            chooseSave(&w, SaveRow(type), "copy.out");
-            const float* before = w.loadRec.I;
-            w.ui->Load_Cpy->click();
-            QVERIFY(wav ? ask.boxes.isEmpty() && QFileInfo(file("copy.out")).size() == QFileInfo(file("copy.in")).size()
-                        : ask.boxes.size() == 1 && ask.boxes[0].text == "File Load Error.");
-            QVERIFY(w.loadRec.I == before && w.loadRec.N == 10 && w.loadRec.I[9] == 9 && w.ui->Load_Cnt->value() == 10);
-            QVERIFY(w.ui->statusBar->currentMessage().isEmpty() && w.ui->Load_Cpy->isEnabled());
+        QVERIFY(u->Save_App->isEnabled() && u->Save_Sav->isEnabled() && !u->Load_Cpy->isEnabled());
+        const struct { const char *from, *to; bool offered; } copies[] = {
+            {"WAV mixed", "H&V WV mixed (unscrambled)", true}, {"H&V Vantor Raw", "WAV mixed", true},
+            {"WAV mixed", kIqw, false}, {kIqw, "WAV mixed", false}, {"MathCAD single", "WAV mixed", false}};
+        for (const auto& c : copies) {
+            u->Load_Typ->setCurrentIndex(LoadRow(c.from));
+            ask.answers << file("x.i");
+            u->Load_I->click();
+            if (u->Load_Q->isEnabled())
+                ask.answers << file("x.q"), u->Load_Q->click();
+            chooseSave(w.get(), SaveRow(c.to), "y.out");
+            QVERIFY2(u->Load_Cpy->isEnabled() == c.offered, c.from);
         }
     }
 
-    // A load or a copy that had to cut the data says so in the status line
-    // and keeps what it read; a whole file leaves the load's own message.
+    // Copy IQ goes file to file: the samples in memory stay as they were and
+    // stay valid, whether the copy succeeds or fails; the status line says
+    // what came of it.
+    void copyLeavesTheDataInMemory()
+    {
+        const QByteArray wav = testutil::wav(2, 16, 1000, testutil::pairs({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {0, -1, -2, -3, -4, -5, -6, -7, -8, -9}));
+        QVERIFY(testutil::writeFile(file("copy.in"), wav));
+        MainWindow w;
+        load(&w, "copy.in", LoadRow("WAV mixed"));
+        chooseSave(&w, SaveRow("WAV mixed"), "copy.out");
+        const float* before = w.loadRec.I;
+        for (bool broken : {false, true}) {
+            QVERIFY(testutil::writeFile(file("copy.in"), broken ? wav.left(20) : wav));
+            w.ui->Load_Cpy->click();
+            QVERIFY(broken ? ask.boxes.size() == 1 && ask.boxes[0].text == "File Load Error."
+                           : ask.boxes.isEmpty() && QFileInfo(file("copy.out")).size() == wav.size());
+            QVERIFY(w.loadRec.I == before && w.loadRec.N == 10 && w.loadRec.I[9] == 9 && w.ui->Load_Cnt->value() == 10);
+            QVERIFY(dataShown(&w) == "11111" && w.ui->Save_Sav->isEnabled() && w.ui->Load_Cpy->isEnabled());
+            QCOMPARE(w.ui->statusBar->currentMessage(), broken ? QString("File Load Error.") : QString("Copied 10 samples to copy.out"));
+        }
+    }
+
+    // A load or a copy that had to cut the data says so in the status line,
+    // after what it did, and keeps what it read; a whole file says no more.
     void loadNoticesInStatusLine()
     {
         QByteArray cut = testutil::wav(2, 16, 1000, testutil::pairs({1, 2, 3}, {-1, -2, -3}));
@@ -401,12 +443,13 @@ private slots:
                 w.ui->Load_Cpy->click();
             }
             QVERIFY(ask.boxes.isEmpty() && w.dataValid && w.loadRec.N == 3 && w.loadRec.Q[2] == -3.f);
-            QCOMPARE(w.ui->statusBar->currentMessage(), file("cut.wav") + " holds 3 of 10 announced frames.");
+            QCOMPARE(w.ui->statusBar->currentMessage(), (copy ? "Copied 3 samples to cut.out " : "Loaded 3 samples from cut.wav ")
+                                                            + file("cut.wav") + " holds 3 of 10 announced frames.");
         }
         WriteIqw(file("whole.iqw"), 4);
         MainWindow w;
         load(&w, "whole.iqw");
-        QCOMPARE(w.ui->statusBar->currentMessage(), QString("Loading IQ file..."));
+        QCOMPARE(w.ui->statusBar->currentMessage(), QString("Loaded 4 samples from whole.iqw"));
     }
 
     // Each button opens its view of the loaded samples, at the rate given at
@@ -467,6 +510,41 @@ private slots:
         QDir::setCurrent(cwd);
     }
 
+    // Under a light and a dark desktop palette the type lists, their
+    // highlighted entries and the file fields show their text clearly, and a
+    // disabled button is still framed apart from the window.
+    void readableUnderAnyPalette()
+    {
+        const QPalette desktop = QApplication::palette();
+        // Light text on dark faces, and a highlight as light as its text.
+        QPalette dark(Qt::white, QColor(60, 60, 60), Qt::gray, Qt::black, Qt::darkGray, Qt::white, Qt::white, QColor(30, 30, 30), QColor(45, 45, 45));
+        dark.setColor(QPalette::Highlight, Qt::white);
+        for (const QPalette& pal : {desktop, dark}) {
+            QApplication::setPalette(pal);
+            auto w = loaded(10);
+            chooseSave(w.get(), 0, "out.dat");
+            w->resize(700, 600);
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+            // Inside the frame and left of a list's arrow: only face and text.
+            for (QWidget* field : std::initializer_list<QWidget*>{w->ui->Load_Typ, w->ui->Save_Typ, w->ui->Load_Di, w->ui->Save_Di})
+                QVERIFY2(Contrast(field->grab().toImage(), field->rect().adjusted(3, 3, -20, -3)) > 100, qPrintable(field->objectName()));
+            for (QComboBox* list : {w->ui->Load_Typ, w->ui->Save_Typ}) {
+                list->showPopup();
+                QAbstractItemView* v = list->view();
+                v->setCurrentIndex(v->model()->index(3, 0));
+                const QImage img = v->viewport()->grab().toImage();
+                QVERIFY2(Contrast(img, v->visualRect(v->currentIndex())) > 100, qPrintable(list->objectName()));
+                QVERIFY(Contrast(img, v->visualRect(v->model()->index(4, 0))) > 100);
+                list->hidePopup();
+            }
+            w->ui->Save_App->setEnabled(false);
+            const QImage button = w->ui->Save_App->grab().toImage();
+            QVERIFY(std::abs(qGray(button.pixel(0, button.height() / 2)) - qGray(button.pixel(4, button.height() / 2))) > 20);
+        }
+        QApplication::setPalette(desktop);
+    }
+
     // About; a configuration saved and loaded brings no samples: what was in
     // memory is gone. A cancelled dialog changes nothing.
     void menus()
@@ -518,7 +596,7 @@ private slots:
 
     // Start-up clears the flag; nothing loaded yet. The strip shows the
     // client while it is there. A remote error is shown in a critical box.
-    // Neither a port out of range nor one already taken is reported.
+    // A port out of range or one already taken is named beside the status line.
     void serverOfTheWindow()
     {
         auto w = start();
@@ -538,6 +616,7 @@ private slots:
             configure(p);
             MainWindow other;
             QVERIFY2(!other.server->isListening() && ask.boxes.size() == 1, qPrintable(QString::number(p)));
+            QVERIFY(other.serverNote->text().startsWith(QString("The symbol server cannot listen on port %1 (").arg(p)));
         }
     }
 
@@ -566,7 +645,7 @@ private slots:
             } else if (change == "port") {
                 w->ui->Port->setValue(4711);
                 emit w->ui->Port->editingFinished();
-                QCOMPARE(w->server->serverPort(), port);
+                QVERIFY(w->server->serverPort() == port && w->serverNote->text() == "Port 4711 takes effect at the next start.");
             } else {
                 load(w.get(), "missing.iqw");
                 c.send("GetSymbol");   // nothing valid to send
