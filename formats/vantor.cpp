@@ -83,6 +83,13 @@ int32_t Read_VantorRaw(IQDatStr* rec, io::Reader* in, uint64_t n)
 
 int32_t OpenW_VantorRaw(IQDatStr rec, BlockOut* out, double* scale, bool findRange)
 {
+    // The header goes beside the data under a name of its own; a device or
+    // pipe has no "beside" (it would make /dev/x.wvh).
+    const QFileInfo dest(out->path());
+    if (dest.exists() && !dest.isFile())
+        return FailWrite(ST_FILE1, why::cannotCreate(out->path(), QStringLiteral("it is no regular file, and the header %1 "
+                                                                               "cannot go beside it")
+                                                                      .arg(VantorHeaderName(out->path()))));
     io::Writer* hw = out->openSide(VantorHeaderName(out->path()));
     if (!hw->ok())
         return FailWrite(ST_FILE1, why::cannotCreate(hw->path(), hw->error()));
