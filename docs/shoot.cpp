@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QTabWidget>
 #include <QPushButton>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <qwt_plot.h>
@@ -219,7 +220,12 @@ int main(int argc, char** argv)
     win->setWindowTitle(ver::WindowTitle());
     win->move(0, 0);
     win->show();
-    Ctx c{win, &ask, tmp.path()};
+    // The files a scene loads live in a folder with a plain name, which the
+    // window's file fields show.
+    QDir demo(QDir::temp().filePath(QStringLiteral("orvex-demo")));
+    demo.removeRecursively();
+    demo.mkpath(QStringLiteral("."));
+    Ctx c{win, &ask, demo.path()};
     QWidget* target = kScenes.at(QString::fromLocal8Bit(argv[1]))(c);
     int rc = 1;
     // Grab once the window has been laid out and painted.
@@ -231,5 +237,6 @@ int main(int argc, char** argv)
     });
     app.exec();
     delete win;
+    demo.removeRecursively();
     return rc;
 }
