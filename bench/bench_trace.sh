@@ -38,7 +38,7 @@ orvex() {
 }
 rounds() { for ((r = 0; r < ROUNDS; r++)); do "$@"; done | median; }
 
-echo "  $N samples ($((8 * N / 1000000)) MB block), median of $ROUNDS rounds"
+echo "  $N samples ($((8 * N / 1000000)) MB block) generated in the simulator's memory (no file), median of $ROUNDS rounds"
 plain=$(rounds "$PY" "$HERE/trace.py" plain "$port" "$N")
 held=$(rounds "$PY" "$HERE/trace.py" held "$port" "$N")
 small=$(N=1000 rounds orvex)
