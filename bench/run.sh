@@ -21,8 +21,14 @@ names=("$@")
 echo "date:    $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(nproc) cores," \
   "$(awk '/^MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) memory, kernel $(uname -r)"
+# Free pages handed back to a hypervisor (virtio balloon feature bit 5) make
+# huge pages slower, and Orvex then does without them.
+report=no
+for f in /sys/bus/virtio/drivers/virtio_balloon/virtio*/features; do
+  [ -r "$f" ] && [ "$(cut -c6 "$f")" = 1 ] && report=yes
+done
 echo "huge pages: $(cat /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null || echo unknown);" \
-  "work folder $WORK on $(df -P "$WORK" | awk 'NR==2 {print $1}')"
+  "free pages reported to a hypervisor: $report; work folder $WORK on $(df -P "$WORK" | awk 'NR==2 {print $1}')"
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); build $((built - start)) s"
 for n in "${names[@]}"; do
   t0=$(date +%s)
