@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A trace of SAMPLES I/Q pairs (default 100000000, an 800 MB block) from the
+# A trace of SAMPLES I/Q pairs (default 25000000, a 200 MB block) from the
 # instrument simulator over a raw SOCKET: orvex-cli trace through Orvex's
 # VISA library (the whole command: Init, set-up, transfer), beside a plain
 # socket read and pyvisa-py's query_binary_values of the same answer, in the
@@ -7,7 +7,7 @@
 # >= 3x pyvisa-py; peak memory at most the two float32 arrays plus one 24 MB
 # chunk above the program's own footprint.
 set -euo pipefail
-N=${SAMPLES:-100000000}
+N=${SAMPLES:-25000000}
 ROUNDS=${ROUNDS:-3}
 PY=${PY:-/usr/bin/python3}
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -38,7 +38,7 @@ orvex() {
 }
 rounds() { for ((r = 0; r < ROUNDS; r++)); do "$@"; done | median; }
 
-echo "  $N samples ($((8 * N / 1000000)) MB block), median of $ROUNDS rounds"
+echo "  $N samples ($((8 * N / 1000000)) MB block) generated in the simulator's memory (no file), median of $ROUNDS rounds"
 plain=$(rounds "$PY" "$HERE/trace.py" plain "$port" "$N")
 held=$(rounds "$PY" "$HERE/trace.py" held "$port" "$N")
 small=$(N=1000 rounds orvex)

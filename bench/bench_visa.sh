@@ -37,7 +37,7 @@ measure() {
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b / a}'; }
 
-echo "  $((N / 1000000)) MB block, median of $ROUNDS rounds"
+echo "  $((N / 1000000)) MB block generated in the simulator's memory (no file), median of $ROUNDS rounds"
 measure "plain socket" "$BUILD/bench/bench_visa" plain "$port" "$N"; plain=$secs
 measure "orvexvisa SOCKET" "$BUILD/bench/bench_visa" visa "$LIB" "TCPIP::127.0.0.1::$port::SOCKET" "$N"; sock=$secs
 measure "pyvisa-py SOCKET" "$PY" -W ignore "$HERE/visa.py" "TCPIP::127.0.0.1::$port::SOCKET" "$N"; pysock=$secs

@@ -4,7 +4,7 @@ import sys
 
 import numpy as np
 
-from measure import drop, report, run
+from measure import drop, report, rounds, warm
 
 cli, work = sys.argv[1], sys.argv[2]
 N = int(os.environ.get("BENCH_SAMPLES", 50_000_000))
@@ -39,17 +39,17 @@ with open(sys.argv[2], 'wb') as f:
 
 dst = os.path.join(work, "out")
 ref = os.path.join(work, "ref")
-t, p = run(["cp", src, dst])
-report("cp", t, mb, p)
-cp = t
-drop(dst)
+warm(src)
 for name, to, script in [("IQW -> IQW block", "19", NUMPY_BLOCK), ("IQW -> SPW binary", "12", NUMPY_SPW)]:
-    t, p = run([cli, "convert", "--from", "18", src, "--to", to, dst])
-    report("orvex " + name, t, mb, p, cp)
-    tn, pn = run([sys.executable, "-c", script, src, ref])
-    report("numpy " + name, tn, mb, pn, cp)
+    res = rounds([("cp", ["cp", src, dst + ".cp"]),
+                  ("orvex", [cli, "convert", "--from", "18", src, "--to", to, dst]),
+                  ("numpy", [sys.executable, "-c", script, src, ref])])
     same = filecmp.cmp(dst, ref, shallow=False)
+    (cp, pc), (t, p), (tn, pn) = res["cp"], res["orvex"], res["numpy"]
+    report("cp", cp, mb, pc)
+    report("orvex " + name, t, mb, p, cp)
+    report("numpy " + name, tn, mb, pn, cp)
     print(f"  orvex/numpy time {t / tn:.2f}x (target <= 1.5x), peak {p:.0f} MB "
           f"(bound {arrays_mb + 64:.0f} MB), byte-identical: {same}", flush=True)
-    drop(dst)
-    drop(ref)
+    for f in (dst, ref, dst + ".cp"):
+        drop(f)

@@ -4,10 +4,10 @@ import sys
 
 import numpy as np
 
-from measure import drop, report, run
+from measure import drop, report, rounds, warm
 
 cli, work = sys.argv[1], sys.argv[2]
-N = int(os.environ.get("BENCH_SAMPLES", 5_000_000))
+N = int(os.environ.get("BENCH_SAMPLES", 1_000_000))
 src = os.path.join(work, "in.iqw")
 rng = np.random.default_rng(2)
 rng.standard_normal(2 * N, dtype=np.float32).tofile(src)
@@ -50,27 +50,33 @@ np.column_stack([d['I'].ravel(order='F'), d['Q'].ravel(order='F')]).astype('<f4'
 """
 
 arrays_mb = 2 * N * 4 / 2**20
+warm(src)
 for name, typ, ext, save_ref, load_ref in [
         ("Hex 16-bit", "20", "txt", ("numpy", NUMPY_HEX16), None),
         ("DAB-V1", "17", "sym", ("numpy", NUMPY_DAB), ("pandas", PANDAS_DAB)),
         ("Matlab binary mixed", "3", "mat", ("scipy", SCIPY_SAVE), ("scipy", SCIPY_LOAD))]:
     out = os.path.join(work, "out." + ext)
     ref = os.path.join(work, "ref." + ext)
-    t, p = run([cli, "convert", "--from", "18", src, "--to", typ, out])
+    res = rounds([("orvex", [cli, "convert", "--from", "18", src, "--to", typ, out]),
+                  (save_ref[0], [sys.executable, "-c", save_ref[1], src, ref])])
+    (t, p), (tr, pr) = res["orvex"], res[save_ref[0]]
     mb = os.path.getsize(out) / 1e6
     report(f"orvex save {name}", t, mb, p)
-    tr, pr = run([sys.executable, "-c", save_ref[1], src, ref])
     report(f"{save_ref[0]} save {name}", tr, os.path.getsize(ref) / 1e6, pr)
     same = filecmp.cmp(out, ref, shallow=False) if typ != "3" else "n/a (header text differs)"
     print(f"  save: orvex/{save_ref[0]} time {t / tr:.2f}x, byte-identical: {same}", flush=True)
     drop(ref)
 
     back = os.path.join(work, "back.iqw")
-    t, p = run([cli, "convert", "--from", typ, out, "--to", "18", back])
+    load = [("orvex", [cli, "convert", "--from", typ, out, "--to", "18", back])]
+    if load_ref:
+        load.append((load_ref[0], [sys.executable, "-c", load_ref[1], out, ref]))
+    res = rounds(load)
+    t, p = res["orvex"]
     report(f"orvex load {name}", t, mb, p)
     line = f"  load: peak {p:.0f} MB (arrays {arrays_mb:.0f} MiB + file {mb:.0f} MB)"
     if load_ref:
-        tr, pr = run([sys.executable, "-c", load_ref[1], out, ref])
+        tr, pr = res[load_ref[0]]
         report(f"{load_ref[0]} load {name}", tr, mb, pr)
         same = filecmp.cmp(back, ref, shallow=False)
         line += f", orvex/{load_ref[0]} time {t / tr:.2f}x, same samples: {same}"

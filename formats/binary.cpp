@@ -98,10 +98,7 @@ int32_t loadIqw(IQDatStr* rec, bool block)
             st = readFloats(r, rec->Q, n, ST_FILE1);
     } else {
         st = readPoints(r, n, 8, ST_FILE1, [rec](const uint8_t* b, uint64_t i, uint64_t k) {
-            for (uint64_t j = 0; j < k; ++j, b += 8) {
-                rec->I[i + j] = io::lef32(b);
-                rec->Q[i + j] = io::lef32(b + 4);
-            }
+            GetPairsLE(b, k, rec->I + i, rec->Q + i);
         });
     }
     return LoadDone(rec, st);
@@ -395,10 +392,18 @@ int32_t SaveIQW(IQDatStr rec, const QString& file)
     if (int32_t st = OpenOut(w))
         return st;
     ProgressScope ps(WritingLabel(), rec.N);
-    return FinishWrite(w, writePoints(w, rec.N, 8, [&](uint8_t* b, uint64_t i) {
-        io::putf32(b, rec.I[i]);
-        io::putf32(b + 4, rec.Q[i]);
-    }));
+    // Chunks of the writer's own size go to the file without a copy.
+    const uint64_t per = io::kChunk / 8;
+    int32_t st = ST_OK;
+    for (uint64_t i = 0; i < rec.N && w.ok(); i += per) {
+        if ((st = PollChunk(i)))
+            break;
+        const uint64_t k = std::min(rec.N - i, per);
+        uint8_t* b = Scratch(1, size_t(k) * 8);
+        PutPairsLE(rec.I + i, rec.Q + i, k, b);
+        w.write(b, size_t(k) * 8);
+    }
+    return FinishWrite(w, st);
 }
 
 int32_t SaveIQWBlk(IQDatStr rec, const QString& file) { return saveBlocks(rec, file, QByteArray()); }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 io::Writer* BlockOut::openSide(const QString& path)
@@ -116,11 +117,20 @@ int32_t ScanBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt, 
 
 uint8_t* Scratch(int which, size_t bytes)
 {
-    thread_local std::vector<uint8_t> buf[2];
-    std::vector<uint8_t>& b = buf[which & 1];
-    if (b.size() < bytes)
-        b.resize(bytes);
-    return b.data();
+    struct Buf {
+        std::shared_ptr<void> mem;
+        size_t size = 0;
+    };
+    thread_local Buf buf[2];
+    Buf& b = buf[which & 1];
+    if (b.size < bytes) {
+        b.mem.reset();
+        b.mem = AllocBig(bytes);
+        if (!b.mem)
+            throw std::bad_alloc();
+        b.size = bytes;
+    }
+    return static_cast<uint8_t*>(b.mem.get());
 }
 
 int32_t ReadAllBlocks(IQDatStr* rec, io::Reader* in, ReadFn read, uint16_t wavFmt)

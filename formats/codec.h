@@ -212,6 +212,27 @@ void EncodePairs(const float* __restrict I, const float* __restrict Q, uint64_t 
     }
 }
 
+// The same decode where the pairs were read: the raw bytes of n pairs fill
+// Q[0..n), pair j in Q[j]'s own four bytes, so each slot is read before it
+// is written and the file's bytes need no buffer of their own.
+template <class E>
+void DecodePairsInPlace(float* __restrict I, float* Q, uint64_t n)
+{
+    for (uint64_t j = 0; j < n; ++j) {
+        uint32_t v;
+        std::memcpy(&v, Q + j, 4);
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        const int16_t i = int16_t(uint16_t(v)), q = int16_t(uint16_t(v >> 16));
+#else
+        uint8_t b[4];
+        std::memcpy(b, &v, 4);
+        const int16_t i = Ld16(b), q = Ld16(b + 2);
+#endif
+        I[j] = E::dec(i);
+        Q[j] = E::dec(q);
+    }
+}
+
 // One channel of n 2-byte values.
 template <class E>
 void DecodeMono(const uint8_t* __restrict b, uint64_t n, float* __restrict v)
@@ -228,16 +249,15 @@ void EncodeMono(const float* __restrict v, uint64_t n, double scale, uint8_t* __
 }
 
 // The block read of the 16-bit pair types: n pairs from in into the
-// record's arrays, a chunk at a time.
+// record's arrays, a chunk at a time, read straight into Q.
 template <class E>
 int32_t ReadPairs(IQDatStr* rec, io::Reader* in, uint64_t n)
 {
     for (uint64_t i = 0; i < n;) {
         const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(0, size_t(k) * 4);
-        if (!in->readFull(b, size_t(k) * 4))
+        if (!in->readFull(rec->Q + i, size_t(k) * 4))
             return FailWith(ST_FILE1, why::truncated(rec->FileI));
-        DecodePairs<E>(b, k, rec->I + i, rec->Q + i);
+        DecodePairsInPlace<E>(rec->I + i, rec->Q + i, k);
         i += k;
     }
     return ST_OK;

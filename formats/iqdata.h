@@ -102,8 +102,22 @@ extern const TypStr ts[TS_COUNT];
 extern volatile signed char EscFlg;
 extern volatile signed char BrkFlg;
 
+// The record's two arrays of count samples, zero-filled, in one block
+// owned through rec->Keep; ST_NOMEM (and no arrays) when they do not fit.
 int32_t MakeIQArr(IQDatStr* rec, uint64_t count);
 void FreeArr(IQDatStr* rec);
+
+// Zero-filled memory of at least bytes (null when not available). Large
+// blocks come straight from the kernel, 2 MiB aligned and advised into
+// transparent huge pages: filling them then costs one page fault per 2 MiB
+// instead of one per 4 KiB, which dominated whole-file loads.
+std::shared_ptr<void> AllocBig(size_t bytes);
+
+// n samples as little-endian float32 pairs, I first (8n bytes), and back:
+// the layout of interleaved files and of the symbols reply. Plain loops
+// the compiler widens into vector shuffles.
+void PutPairsLE(const float* I, const float* Q, uint64_t n, uint8_t* out);
+void GetPairsLE(const uint8_t* in, uint64_t n, float* I, float* Q);
 
 uint64_t MaxMin1D(const float* v, uint64_t n, float* max, uint64_t* maxIdx,
                   float* min, uint64_t* minIdx);

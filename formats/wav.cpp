@@ -190,21 +190,18 @@ int32_t Read_WavStereo(IQDatStr* rec, io::Reader* in, uint64_t n, uint16_t fmt)
 {
     if (fmt != kStereo16 && fmt != kStereo8)
         return ST_WAVFMT;
-    const size_t frame = fmt == kStereo16 ? 4 : 2;
+    if (fmt == kStereo16)
+        return codec::ReadPairs<codec::Linear16>(rec, in, n);
     for (uint64_t i = 0; i < n;) {
         const uint64_t k = std::min(n - i, kChunkSamples);
-        uint8_t* b = Scratch(0, size_t(k) * frame);
-        if (!in->readFull(b, size_t(k) * frame))
+        uint8_t* b = Scratch(0, size_t(k) * 2);
+        if (!in->readFull(b, size_t(k) * 2))
             return FailWith(ST_FILE1, why::truncated(rec->FileI));
-        float* I = rec->I + i;
-        float* Q = rec->Q + i;
-        if (frame == 4) {
-            codec::DecodePairs<codec::Linear16>(b, k, I, Q);
-        } else {
-            for (uint64_t j = 0; j < k; ++j, b += 2) {
-                I[j] = float(int8_t(b[0]));
-                Q[j] = float(int8_t(b[1]));
-            }
+        float* __restrict I = rec->I + i;
+        float* __restrict Q = rec->Q + i;
+        for (uint64_t j = 0; j < k; ++j) {
+            I[j] = float(int8_t(b[2 * j]));
+            Q[j] = float(int8_t(b[2 * j + 1]));
         }
         i += k;
     }

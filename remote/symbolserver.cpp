@@ -174,10 +174,11 @@ void SymbolData::fill(uint64_t offset, uint8_t* out, size_t len) const
         len -= take;
         ++k;
     }
-    for (; len >= 8; len -= 8, out += 8, ++k) {
-        io::putf32(out, pi[k]);
-        io::putf32(out + 4, pq[k]);
-    }
+    const size_t pairs = len / 8;
+    PutPairsLE(pi + k, pq + k, pairs, out);
+    k += pairs;
+    out += 8 * pairs;
+    len -= 8 * pairs;
     if (len) {
         uint8_t pair[8];
         io::putf32(pair, pi[k]);

@@ -1,9 +1,12 @@
 // The 16-bit sample-pair codec behind the WAV, WV and raw recorder block
-// functions, checked against the one-sample-at-a-time forms it replaced,
-// and the commit of two files as one.
+// functions and the float32 pair interleave of IQW files and the symbols
+// reply, checked against the one-sample-at-a-time forms they replaced; the
+// sample arrays' allocation; the commit of two files as one.
+#include "formats/binary.h"
 #include "formats/vantor.h"
 #include "formats/wav.h"
 #include "formats/wv.h"
+#include "remote/symbolserver.h"
 #include "testutil.h"
 
 #include <QDir>
@@ -12,7 +15,10 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <tuple>
+#include <unistd.h>
 
 using namespace testutil;
 
@@ -107,26 +113,130 @@ private slots:
 
     void decodeMatchesScalarForm()
     {
-        // Every code, in both channels, and a read past the end.
+        // Every code in both channels, repeated past one read chunk (the
+        // pairs are decoded where they were read, a chunk at a time), and a
+        // read past the end.
+        const uint64_t most = kChunkSamples + 1;
         std::vector<uint16_t> codes;
-        for (uint32_t u = 0; u < 65536; ++u)
-            codes.insert(codes.end(), {uint16_t(u), uint16_t(65535 - u)});
+        for (uint64_t j = 0; j < most; ++j)
+            codes.insert(codes.end(), {uint16_t(j), uint16_t(65535 - j % 65536)});
         QVERIFY(writeFile(path("codes.bin"), le16s(codes)));
-        for (const Codec& c : kCodecs) {
-            io::Reader in;
-            QVERIFY(in.open(path("codes.bin")));
-            Rec r;
-            MakeIQArr(&r.r, 65537);
-            r.r.FileI = path("codes.bin");
-            QCOMPARE(c.read(&r.r, &in, 65536), ST_OK);
-            for (uint32_t u = 0; u < 65536; ++u) {
-                const float wi = c.dec(uint16_t(u)), wq = c.dec(uint16_t(65535 - u));
-                QVERIFY2(std::memcmp(&r.r.I[u], &wi, 4) == 0 && std::memcmp(&r.r.Q[u], &wq, 4) == 0,
-                         qPrintable(QStringLiteral("%1 code %2").arg(c.name).arg(u)));
+        for (const Codec& c : kCodecs)
+            for (uint64_t n : {uint64_t(0), uint64_t(1), uint64_t(7), uint64_t(9), uint64_t(65536),
+                               kChunkSamples - 1, kChunkSamples, most}) {
+                io::Reader in;
+                QVERIFY(in.open(path("codes.bin")));
+                Rec r;
+                MakeIQArr(&r.r, n + 1);
+                r.r.I[n] = r.r.Q[n] = 7;
+                r.r.FileI = path("codes.bin");
+                QCOMPARE(c.read(&r.r, &in, n), ST_OK);
+                uint64_t j = 0;
+                for (; j < n; ++j) {
+                    const float wi = c.dec(codes[2 * j]), wq = c.dec(codes[2 * j + 1]);
+                    if (std::memcmp(&r.r.I[j], &wi, 4) != 0 || std::memcmp(&r.r.Q[j], &wq, 4) != 0)
+                        break;
+                }
+                QVERIFY2(j == n && r.r.I[n] == 7 && r.r.Q[n] == 7,
+                         qPrintable(QStringLiteral("%1 n=%2 pair %3").arg(c.name).arg(n).arg(j)));
+                // 65535 pairs left: one more is a truncated file.
+                QVERIFY(in.seek(4 * int64_t(most - 65535)));
+                QCOMPARE(c.read(&r.r, &in, std::min<uint64_t>(n, 65536)), n >= 65536 ? ST_FILE1 : ST_OK);
             }
-            QVERIFY(in.seek(4));
-            QCOMPARE(c.read(&r.r, &in, 65536), ST_FILE1);
+    }
+
+    // The float32 pairs of IQW files and of the symbols reply, byte for byte
+    // as the scalar little-endian writer lays them out: any bit pattern
+    // (negative zero, NaN payloads, subnormals) passes unchanged, and a reply
+    // cut anywhere continues seamlessly.
+    void floatPairsMatchScalarForm()
+    {
+        const std::vector<uint32_t> bits = {0, 0x80000000u, 0x7fc00001u, 0xffa00000u, 0x7f800000u, 0x00000001u,
+                                            0x3f800000u, 0xc2f6e979u, 0x7f7fffffu, 0x807fffffu, 0x12345678u};
+        for (uint64_t n : {uint64_t(0), uint64_t(1), uint64_t(3), uint64_t(11), uint64_t(249999),
+                           uint64_t(250001)}) {
+            Rec r;
+            QCOMPARE(MakeIQArr(&r.r, n), ST_OK);
+            r.r.N = n;
+            QByteArray want(int(8 * n), '\0');
+            auto* w = reinterpret_cast<uint8_t*>(want.data());
+            for (uint64_t j = 0; j < n; ++j) {
+                const uint32_t bi = bits[j % bits.size()] ^ uint32_t(j >> 4), bq = bits[(j * 5 + 2) % bits.size()];
+                r.r.I[j] = io::f32(bi);
+                r.r.Q[j] = io::f32(bq);
+                io::put32(w + 8 * j, bi);
+                io::put32(w + 8 * j + 4, bq);
+            }
+            QCOMPARE(SaveIQW(r.r, path("p.iqw")), ST_OK);
+            QCOMPARE(firstDiff(readFile(path("p.iqw")), want), -1);
+            Rec back;
+            back.r.FileI = path("p.iqw");
+            QCOMPARE(LoadIQW(&back.r), ST_OK);
+            QCOMPARE(back.r.N, n);
+            QVERIFY(n == 0 || (std::memcmp(back.r.I, r.r.I, 4 * n) == 0 && std::memcmp(back.r.Q, r.r.Q, 4 * n) == 0));
+
+            // The reply: its type, then the pairs, in pieces of 1 to 9 bytes
+            // (so that pieces start at every place within a pair) and whole.
+            if (n > 11)
+                continue;
+            const QByteArray reply = QByteArray("\x02\0\0\0", 4) + want;
+            SymbolData::Ptr d = SymbolData::copyOf(r.r.I, r.r.Q, n);
+            for (size_t piece : {1, 2, 3, 4, 5, 6, 7, 8, 9, reply.size()}) {
+                QByteArray got(reply.size(), '\x55');
+                for (size_t at = 0; at < size_t(reply.size()); at += piece)
+                    d->fill(at, reinterpret_cast<uint8_t*>(got.data()) + at, std::min(piece, reply.size() - at));
+                QVERIFY2(firstDiff(got, reply) < 0, qPrintable(QStringLiteral("n=%1 pieces of %2").arg(n).arg(piece)));
+            }
         }
+    }
+
+    // The arrays start at zero whether they come from the heap or straight
+    // from the kernel, do not overlap, go back when freed, and a count that
+    // cannot be had leaves the record without arrays.
+    void arraysAllocateAndFree()
+    {
+        for (uint64_t n : {uint64_t(0), uint64_t(1), uint64_t(524287), uint64_t(524288), uint64_t(524289),
+                           uint64_t(3) << 20}) {
+            for (int pass = 0; pass < 2; ++pass) {
+                Rec r;
+                QCOMPARE(MakeIQArr(&r.r, n), ST_OK);
+                QVERIFY(r.r.I && r.r.Q && r.r.Keep);
+                QVERIFY(n == 0 || r.r.Q >= r.r.I + n);
+                bool zero = true;
+                for (uint64_t j = 0; j < n; ++j)
+                    zero = zero && io::bits32(r.r.I[j]) == 0 && io::bits32(r.r.Q[j]) == 0;
+                QVERIFY2(zero, qPrintable(QStringLiteral("n=%1 pass %2").arg(n).arg(pass)));
+                // Dirty memory for the second pass, which may be handed the same.
+                std::memset(r.r.I, 0xff, 4 * n);
+                std::memset(r.r.Q, 0xff, 4 * n);
+            }
+        }
+        auto mapped = [] {
+            QFile f(QStringLiteral("/proc/self/statm"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').value(0).toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+        };
+        Rec big;
+        QCOMPARE(MakeIQArr(&big.r, uint64_t(32) << 20), ST_OK);
+        const long long with = mapped();
+        FreeArr(&big.r);
+        QVERIFY(!big.r.I && !big.r.Q && !big.r.Keep);
+        QVERIFY2(with - mapped() >= (256ll << 20), "256 MB of arrays not given back");
+
+        QCOMPARE(MakeIQArr(&big.r, MaxAllocSamples() + 1), ST_NOMEM);
+        QVERIFY(!big.r.I && !big.r.Q && !big.r.Keep);
+        // A count within the bound that the system refuses, in a child
+        // process whose address space is capped.
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const rlimit cap{rlim_t(mapped() + (64 << 20)), rlim_t(mapped() + (64 << 20))};
+            IQDatStr r;
+            const bool ok = setrlimit(RLIMIT_AS, &cap) == 0 && MakeIQArr(&r, uint64_t(1) << 26) == ST_NOMEM
+                && !r.I && !r.Q && !r.Keep;
+            _exit(ok ? 0 : 1);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
 
     // Every failure point of a two-file commit leaves both old files (or
