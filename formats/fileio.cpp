@@ -286,6 +286,13 @@ void Writer::put(const uint8_t* src, size_t n)
             fail(k < 0 ? errno : EIO);
             return;
         }
+#ifdef SYNC_FILE_RANGE_WRITE
+        // The save ends in a sync; starting the disk on each chunk now lets
+        // it write while the next chunk is made, so less is left to wait for.
+        if (!direct_)
+            sync_file_range(fd_, written_, k, SYNC_FILE_RANGE_WRITE);
+#endif
+        written_ += k;
         src += k;
         n -= size_t(k);
     }

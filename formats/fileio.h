@@ -98,6 +98,7 @@ private:
     QString path_;
     QByteArray target_, temp_;
     int fd_ = -1;
+    int64_t written_ = 0;
     bool direct_ = false;
     bool ok_ = false;
     QString reason_;
