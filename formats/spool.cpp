@@ -1,6 +1,7 @@
 #include "spool.h"
 #include "catalogue.h"
 #include "codec.h"
+#include "common/fdio.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -51,19 +52,6 @@ constexpr int kPollMs = 100;
 
 QString sysReason(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
 
-bool writeAll(int fd, const char* p, size_t n)
-{
-    while (n) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -202,7 +190,7 @@ int32_t Spool::spool(const QString& path, int32_t err, QString* copy)
                                                    .arg(room)));
             break;
         }
-        if (!writeAll(o, buf.get(), size_t(got))) {
+        if (!fdio::writeAll(o, buf.get(), size_t(got))) {
             st = fail(QStringLiteral(" cannot be copied to the temporary folder"), errno);
             break;
         }

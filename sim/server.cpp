@@ -1,6 +1,7 @@
 #include "sim/server.h"
 
 #include "common/byteorder.h"
+#include "common/fdio.h"
 
 #include <vxi11.h>
 
@@ -113,33 +114,7 @@ constexpr int kMaxConnections = 64;
 constexpr size_t kChunk = size_t(1) << 20;
 std::atomic<int> liveConnections{0};
 
-bool sendAll(int fd, const uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
 
-bool recvAll(int fd, uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t r = ::recv(fd, p, n, 0);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= size_t(r);
-    }
-    return true;
-}
 
 // Runs body(fd) on a detached thread for every accepted connection, within
 // the connection limit.
@@ -184,7 +159,7 @@ bool sendReply(int fd, Reply r, const Faults& faults)
     uint64_t sent = 0;
     while (sent < limit) {
         size_t n = q.peek(buf.data(), size_t(std::min<uint64_t>(buf.size(), limit - sent)));
-        if (!sendAll(fd, buf.data(), n))
+        if (!fdio::sendAll(fd, buf.data(), n))
             return false;
         q.consume(n);
         sent += n;
@@ -307,7 +282,7 @@ bool readRecord(int fd, std::vector<uint8_t>* rec)
     rec->clear();
     while (true) {
         uint8_t mark[4];
-        if (!recvAll(fd, mark, 4))
+        if (!fdio::recvAll(fd, mark, 4))
             return false;
         uint32_t h = io::be32(mark);
         size_t len = h & 0x7fffffffu;
@@ -315,7 +290,7 @@ bool readRecord(int fd, std::vector<uint8_t>* rec)
             return false;
         size_t at = rec->size();
         rec->resize(at + len);
-        if (!recvAll(fd, rec->data() + at, len))
+        if (!fdio::recvAll(fd, rec->data() + at, len))
             return false;
         if (h & 0x80000000u)
             return true;
@@ -325,7 +300,7 @@ bool readRecord(int fd, std::vector<uint8_t>* rec)
 bool sendRecord(int fd, Out& out)
 {
     io::putBe32(out.b.data(), 0x80000000u | uint32_t(out.b.size() - 4));
-    return sendAll(fd, out.b.data(), out.b.size());
+    return fdio::sendAll(fd, out.b.data(), out.b.size());
 }
 
 // Parses a call message; false when it is none (or malformed beyond reply).

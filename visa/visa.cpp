@@ -1,6 +1,7 @@
 // The exported VISA operations: session table, attributes and the
 // protocol-independent parts of reading and writing.
 #include "visa/orvexvisa.h"
+#include "common/fdio.h"
 
 #include "visa/format.h"
 #include "visa/status.h"
@@ -215,19 +216,6 @@ void closeSession(Session& s)
     }
 }
 
-bool writeFile(int fd, const uint8_t* p, size_t n)
-{
-    while (n) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -434,7 +422,7 @@ ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt, ViPUIn
         while (st == VI_SUCCESS_MAX_CNT && total < cnt) {
             size_t got = 0;
             st = s.link->read(chunk.get(), std::min<size_t>(cnt - total, FileChunk), termCharOf(s.attrs), &got, dl);
-            if (!writeFile(fd, chunk.get(), got)) {
+            if (!fdio::writeAll(fd, chunk.get(), got)) {
                 fileOk = false;
                 break;
             }
