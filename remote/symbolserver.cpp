@@ -4,6 +4,7 @@
 #include "formats/iqdata.h"
 
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -205,6 +206,8 @@ void SymbolData::fill(uint64_t offset, uint8_t* out, size_t len) const
 // of the client's descriptor, so Qt closing the socket (peer gone) can never
 // leave it writing to a recycled descriptor number. The event loop does not
 // write to the socket meanwhile; replies made then queue behind this one.
+// A socket pair links the two: a byte from the event loop cancels, a byte
+// from the thread says there is news (progress or the end).
 struct SymbolServer::Sender {
     enum State { Running, Done, Failed, Cancelled };
 
@@ -212,24 +215,36 @@ struct SymbolServer::Sender {
     SymbolData::Ptr data;
     uint64_t total = 0;
     int fd = -1;
-    int wake[2] = {-1, -1};              // written to cancel a wait in poll()
+    int link[2] = {-1, -1};              // [0] the event loop's end, [1] the thread's
+    QSocketNotifier* news = nullptr;
     std::atomic<uint64_t> sent{0};
     std::atomic<int> state{Running};
     std::atomic<bool> cancel{false};
-    std::atomic<bool> posted{false};     // a progress call is queued already
+    std::atomic<bool> posted{false};     // news not yet taken by the event loop
     uint64_t reported = 0;               // event-loop side only
     std::thread thread;
 
     ~Sender()
     {
-        for (int f : {fd, wake[0], wake[1]})
+        if (news) {
+            // It may be the one whose signal is being handled.
+            news->setEnabled(false);
+            news->deleteLater();
+        }
+        for (int f : {fd, link[0], link[1]})
             if (f >= 0)
                 ::close(f);
     }
 
-    // Runs on the thread; tell() queues a progress call to the event loop.
-    template <class Tell>
-    State run(Tell tell)
+    void tell()
+    {
+        const char c = 0;
+        while (::send(link[1], &c, 1, kNoSignal) < 0 && errno == EINTR) {
+        }
+    }
+
+    // Runs on the thread.
+    State run()
     {
         std::vector<uint8_t> piece(size_t(std::min<uint64_t>(kSymbolPiece, total)));
         uint64_t told = 0;
@@ -259,7 +274,7 @@ struct SymbolServer::Sender {
                     return Failed;
                 // A full socket buffer is normal at full speed; only a client
                 // that keeps us waiting is told about (and woken for).
-                pollfd fds[2] = {{fd, POLLOUT, 0}, {wake[0], POLLIN, 0}};
+                pollfd fds[2] = {{fd, POLLOUT, 0}, {link[1], POLLIN, 0}};
                 int ready = ::poll(fds, 2, kStallMs);
                 if (ready == 0) {
                     progress(true);
@@ -522,23 +537,25 @@ void SymbolServer::startSender(const Job& j)
     w->data = j.data;
     w->total = j.total;
     w->fd = ::fcntl(int(client_->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
-    if (w->fd < 0 || ::pipe(w->wake) != 0) {
+    if (w->fd < 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, w->link) != 0
+        || ::fcntl(w->link[0], F_SETFL, O_NONBLOCK) != 0) {
         // Out of descriptors: the reply cannot go out, and a client left
         // waiting for it forever is worse than one that sees the end.
         dropClient();
         emit clientDisconnected();
         return;
     }
+    for (int f : w->link)
+        ::fcntl(f, F_SETFD, FD_CLOEXEC);
+    w->news = new QSocketNotifier(w->link[0], QSocketNotifier::Read, this);
+    const uint64_t gen = w->generation;
+    connect(w->news, &QSocketNotifier::activated, this, [this, gen] { senderNews(gen); });
     sender_ = std::move(w);
     Sender* raw = sender_.get();
-    const uint64_t gen = raw->generation;
-    raw->thread = std::thread([this, raw, gen] {
-        auto tell = [this, gen] {
-            QMetaObject::invokeMethod(this, [this, gen] { senderNews(gen); }, Qt::QueuedConnection);
-        };
-        raw->state = raw->run(tell);
+    raw->thread = std::thread([raw] {
+        raw->state = raw->run();
         if (!raw->posted.exchange(true))
-            tell();
+            raw->tell();
     });
 }
 
@@ -547,7 +564,10 @@ void SymbolServer::senderNews(uint64_t generation)
     if (!sender_ || sender_->generation != generation)
         return;   // from a reply cancelled since
     Sender* w = sender_.get();
-    w->posted = false;   // before the reads: a later change queues a new call
+    char drain[64];
+    while (::recv(w->link[0], drain, sizeof drain, 0) > 0) {
+    }
+    w->posted = false;   // before the reads: a later change sends news again
     const int state = w->state.load();
     const uint64_t sent = w->sent.load();
     if (sent > w->reported) {
@@ -578,7 +598,7 @@ void SymbolServer::stopSender()
         return;
     sender_->cancel = true;
     const char c = 0;
-    while (::write(sender_->wake[1], &c, 1) < 0 && errno == EINTR) {
+    while (::send(sender_->link[0], &c, 1, kNoSignal) < 0 && errno == EINTR) {
     }
     if (sender_->thread.joinable())
         sender_->thread.join();
