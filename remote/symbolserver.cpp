@@ -54,6 +54,10 @@ constexpr qint64 kReadBuffer = 64 << 10;
 // would keep the event loop busy with nothing.
 constexpr uint64_t kProgressStep = 4 << 20;
 constexpr int kStallMs = 10;
+// Bytes of a symbols reply made and handed to send() at a time: two pieces.
+// On loopback this measured a third faster than one piece per call, and
+// faster than larger sends too (192000 to 1 MiB); the stream is the same.
+constexpr size_t kSendBytes = 2 * kSymbolPiece;
 
 #ifdef MSG_NOSIGNAL
 constexpr int kNoSignal = MSG_NOSIGNAL;
@@ -246,7 +250,7 @@ struct SymbolServer::Sender {
     // Runs on the thread.
     State run()
     {
-        std::vector<uint8_t> piece(size_t(std::min<uint64_t>(kSymbolPiece, total)));
+        std::vector<uint8_t> piece(size_t(std::min<uint64_t>(kSendBytes, total)));
         uint64_t told = 0;
         auto progress = [&](bool now) {
             const uint64_t s = sent.load();
@@ -256,7 +260,7 @@ struct SymbolServer::Sender {
             }
         };
         for (uint64_t off = 0; off < total;) {
-            const size_t len = size_t(std::min<uint64_t>(kSymbolPiece, total - off));
+            const size_t len = size_t(std::min<uint64_t>(kSendBytes, total - off));
             data->fill(off, piece.data(), len);
             for (size_t p = 0; p < len;) {
                 if (cancel.load())

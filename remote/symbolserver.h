@@ -29,7 +29,7 @@ enum SERVER_MESSAGE_HEADER_TYPE : int32_t {
 };
 
 constexpr int kServerIdBytes = 100;
-constexpr int kSymbolPiece = 64000;   // bytes handed to the socket per write
+constexpr int kSymbolPiece = 64000;   // the unit a symbols reply is cut into
 
 // Recognised requests, in the order they are tested: "GetSymbolRate" must be
 // tried before its prefix "GetSymbol".
@@ -121,8 +121,8 @@ public:
 
     // Replies to the current client; without a client they do nothing. They
     // go out in the order made. A symbols reply is written by a thread of its
-    // own in 64000-byte pieces as the socket drains, so the event loop stays
-    // free; replies made meanwhile wait behind it.
+    // own, two 64000-byte pieces per call, as the socket drains, so the event
+    // loop stays free; replies made meanwhile wait behind it.
     void sendToWavesmith(SERVER_MESSAGE_HEADER_TYPE type, float value);
     void sendServerID();
     void sendNewState();

@@ -109,12 +109,12 @@ private slots:
         }
     }
 
-    // Sizes around the 64000-byte piece (8000 samples) and the progress
-    // step (4 MiB): every byte arrives, a reply made meanwhile follows it
-    // unmixed, and the progress reported adds up to the reply.
+    // Sizes around the 64000-byte piece (8000 samples), the two pieces sent
+    // at a time and the progress step (4 MiB): every byte arrives, a reply
+    // made meanwhile follows it unmixed, and the progress reported adds up.
     void symbolPieces()
     {
-        for (uint64_t n : {0, 1, 7999, 8000, 8001, 16000, 524287, 524288, 524289}) {
+        for (uint64_t n : {0, 1, 7999, 8000, 8001, 15999, 16000, 16001, 524287, 524288, 524289}) {
             Host h(n);
             QSignalSpy spy(&h.srv, &SymbolServer::symbolPiece);
             Greeted c(h.port());
