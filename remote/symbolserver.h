@@ -14,7 +14,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <vector>
 
 class QTcpServer;
 class QTcpSocket;
@@ -30,7 +29,7 @@ enum SERVER_MESSAGE_HEADER_TYPE : int32_t {
 };
 
 constexpr int kServerIdBytes = 100;
-constexpr int kSymbolPiece = 64000;   // bytes handed to the socket per write
+constexpr int kSymbolPiece = 64000;   // the unit a symbols reply is cut into
 
 // Recognised requests, in the order they are tested: "GetSymbolRate" must be
 // tried before its prefix "GetSymbol".
@@ -121,8 +120,9 @@ public:
     bool hasClient() const { return client_ != nullptr; }
 
     // Replies to the current client; without a client they do nothing. They
-    // go out in the order made, a symbols reply in 64000-byte pieces written
-    // as the socket drains.
+    // go out in the order made. A symbols reply is written by a thread of its
+    // own, two 64000-byte pieces per call, as the socket drains, so the event
+    // loop stays free; replies made meanwhile wait behind it.
     void sendToWavesmith(SERVER_MESSAGE_HEADER_TYPE type, float value);
     void sendServerID();
     void sendNewState();
@@ -137,7 +137,9 @@ signals:
     void clientConnected();
     void clientDisconnected();
     void requestReceived(Request request);
-    // One piece of a symbols reply was handed to the socket.
+    // Bytes of a symbols reply handed to the socket since the last signal:
+    // several pieces are reported together, at the latest when the sending
+    // has to wait for the client and when the reply is complete.
     void symbolPiece(qint64 bytes);
 
 private slots:
@@ -147,6 +149,7 @@ private slots:
     void pump();
 
 private:
+    struct Sender;
     struct Job {
         QByteArray bytes;         // a small reply, or
         SymbolData::Ptr data;     // a symbols reply being cut into pieces
@@ -157,7 +160,10 @@ private:
     void queue(QByteArray bytes);
     void answer(Request r);
     void dropClient();
-    qint64 sendDirect(const uint8_t* data, size_t len);
+    void startSender(const Job& j);
+    void senderNews(uint64_t generation);
+    void stopSender();
+    void readHeldBack();
 
     QTcpServer* server_ = nullptr;
     QTcpSocket* client_ = nullptr;
@@ -165,9 +171,9 @@ private:
     DataFn data_;
     RequestScanner scanner_;
     std::deque<Job> jobs_;
-    std::vector<uint8_t> piece_;
+    std::unique_ptr<Sender> sender_;   // the symbols reply at the front of jobs_
+    uint64_t senderGeneration_ = 0;
     bool pumping_ = false;
-    bool repump_ = false;
 };
 
 Q_DECLARE_METATYPE(Request)
