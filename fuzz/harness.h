@@ -85,12 +85,12 @@ inline const Family kFamilies[] = {
     {"vantor", {24}, VantorHeaderName},
 };
 
-inline const Family& familyOf(const char* name)
+inline const Family* familyOf(const char* name)
 {
     for (const Family& f : kFamilies)
         if (!qstrcmp(f.name, name))
-            return f;
-    abort();
+            return &f;
+    return nullptr;
 }
 
 // Two-file types and types with a companion file get the input split at
@@ -100,8 +100,18 @@ inline bool splits(const Family& fam, int32_t row)
     return fam.side || (row >= 0 && tl[row].Files == 2);
 }
 
-inline void loadAll(const Family& fam, const uint8_t* data, size_t size)
+// A load that ended soundly: a failure leaves no arrays, a success has
+// arrays for its count.
+inline bool sound(const IQDatStr& r, int32_t st)
 {
+    return st == ST_OK ? r.N == 0 || (r.I && r.Q) : st < 0 && !r.I && !r.Q && r.N == 0;
+}
+
+// Loads the input with every type of the family; false when a load ended
+// unsoundly (a crash, leak or hang the sanitizers and the fuzzer report).
+inline bool loadAll(const Family& fam, const uint8_t* data, size_t size)
+{
+    bool ok = true;
     const SideName side = fam.side;
     static InputFiles files;
     const QString fileI = files.path("i.dat"), fileQ = files.path("q.dat");
@@ -118,10 +128,9 @@ inline void loadAll(const Family& fam, const uint8_t* data, size_t size)
         rec.Typ = row;
         rec.FileI = fileI;
         rec.FileQ = two ? fileQ : QString();
-        if (row >= 0)
-            LoadDatFile(&rec);
-        else
-            f->load(&rec); // a type without a list row (read only from the command line)
+        // A type without a list row is read only from the command line.
+        const int32_t st = row >= 0 ? LoadDatFile(&rec) : f->load(&rec);
+        ok = ok && sound(rec, st);
         FreeArr(&rec);
 
         if (!f->block.openR)
@@ -131,11 +140,14 @@ inline void loadAll(const Family& fam, const uint8_t* data, size_t size)
         srec.FileI = fileI;
         io::Reader in;
         uint16_t wavFmt = 0;
-        if (OpenR_IQ(&srec, &in, &wavFmt, true, true) == ST_OK)
-            ReadAllBlocks(&srec, &in, Read_IQ, wavFmt);
+        if (OpenR_IQ(&srec, &in, &wavFmt, true, true) == ST_OK) {
+            const int32_t bst = ReadAllBlocks(&srec, &in, Read_IQ, wavFmt);
+            ok = ok && sound(srec, bst);
+        }
         FreeArr(&srec);
     }
     EscFlg = 0;
+    return ok;
 }
 
 } // namespace fuzz
@@ -143,7 +155,8 @@ inline void loadAll(const Family& fam, const uint8_t* data, size_t size)
 #define ORVEX_FUZZ_FAMILY(name)                                                 \
     extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)    \
     {                                                                           \
-        static const fuzz::Family& fam = fuzz::familyOf(name);                 \
-        fuzz::loadAll(fam, data, size);                                         \
+        static const fuzz::Family* fam = fuzz::familyOf(name);                 \
+        if (!fam || !fuzz::loadAll(*fam, data, size))                           \
+            abort();                                                            \
         return 0;                                                               \
     }

@@ -9,6 +9,7 @@
 #include "formats/binary.h"
 #include "formats/catalogue.h"
 #include "formats/matfile.h"
+#include "fuzz/harness.h"
 #include "testutil.h"
 
 #include <sys/stat.h>
@@ -458,6 +459,25 @@ private slots:
             Rec in;
             QVERIFY2(read(in, 3, bad) == (lie.var ? ST_FILE2 : ST_FILE1) && LastDetail().contains("announces"), qPrintable(LastDetail()));
         }
+    }
+
+    // Every file the fuzzer found, loaded as the types of its family the way
+    // the fuzzer loaded it: a clean failure or a clean load, never a crash.
+    void hostileFixtures()
+    {
+        int files = 0;
+        const QDir root(QStringLiteral(ORVEX_TEST_DATA "/hostile"));
+        for (const QString& family : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const fuzz::Family* fam = fuzz::familyOf(qPrintable(family));
+            QVERIFY2(fam, qPrintable("no reader family " + family));
+            for (const QFileInfo& fi : QDir(root.filePath(family)).entryInfoList(QDir::Files)) {
+                const QByteArray b = readFile(fi.filePath());
+                QVERIFY2(fuzz::loadAll(*fam, reinterpret_cast<const uint8_t*>(b.constData()), size_t(b.size())),
+                         qPrintable(fi.filePath()));
+                ++files;
+            }
+        }
+        QVERIFY(files >= 2);
     }
 
     // The library writes by path, through a temporary file beside the
