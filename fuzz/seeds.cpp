@@ -7,8 +7,32 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
+#include <zlib.h>
 
 namespace {
+
+constexpr int32_t kMatMixed = 3;
+
+// The same MAT-file with every top-level element deflated into a compressed
+// one, as other programs write them by default; Orvex writes none itself.
+QByteArray compressMat(const QByteArray& plain)
+{
+    QByteArray out = plain.left(128);
+    for (int pos = 128; pos + 8 <= plain.size();) {
+        const int len = 8 + int(io::le32(reinterpret_cast<const uint8_t*>(plain.constData()) + pos + 4));
+        uLongf zlen = compressBound(uLong(len));
+        QByteArray z(int(zlen), 0);
+        if (compress2(reinterpret_cast<Bytef*>(z.data()), &zlen, reinterpret_cast<const Bytef*>(plain.constData()) + pos,
+                      uLong(len), 9) != Z_OK)
+            return {};
+        uint8_t tag[8];
+        io::put32(tag, 15); // compressed element
+        io::put32(tag + 4, uint32_t(zlen));
+        out += QByteArray(reinterpret_cast<const char*>(tag), 8) + z.left(int(zlen));
+        pos += len;
+    }
+    return out;
+}
 
 QByteArray contents(const QString& file)
 {
@@ -57,10 +81,16 @@ int main(int argc, char** argv)
                     a.append(QByteArray(len - a.size(), '\n'));
                     b.append(QByteArray(len - b.size(), '\n'));
                 }
-                QFile s(QStringLiteral("%1/%2/code%3-n%4").arg(out, QLatin1String(fam.name)).arg(code).arg(n));
-                if (!s.open(QIODevice::WriteOnly) || s.write(a + b) != a.size() + b.size())
-                    return 1;
-                ++written;
+                const QString name = QStringLiteral("%1/%2/code%3-n%4").arg(out, QLatin1String(fam.name)).arg(code).arg(n);
+                QList<QPair<QString, QByteArray>> files{{name, a + b}};
+                if (code == kMatMixed)
+                    files.append({name + "-compressed", compressMat(a)});
+                for (const auto& [file, bytes] : files) {
+                    QFile s(file);
+                    if (bytes.isEmpty() || !s.open(QIODevice::WriteOnly) || s.write(bytes) != bytes.size())
+                        return 1;
+                    ++written;
+                }
             }
         }
     }
