@@ -152,6 +152,12 @@ const QVector<ScipyCase>& scipyCases()
         {"logical", "{'a': np.array([[True, False]]), 'b': np.array([[False, True]])}", nullptr, false, ok, V{1, 0}, V{0, 1}, ""},
         {"1 x 0", "{'a': np.zeros((1, 0), 'f4'), 'b': np.zeros((1, 0), 'f4')}", nullptr, false, ok, V{}, V{}, ""},
         {"compressed", "{'a': np.array([[1.0, 2]]), 'b': np.array([[3.0, 4]])}", nullptr, true, ok, V{1, 2}, V{3, 4}, ""},
+        // Compressed arrays of arrays are walked through to their last tag.
+        {"compressed cell", "{'a': np.array([[1, 2]], 'i2'), 'b': np.array([[1, 'x', {'y': 2.0}]], dtype=object)}",
+         nullptr, true, f2, V{}, V{}, "cell"},
+        {"compressed struct", "{'a': {'x': np.arange(3.0), 'yy': 'text'}, 'b': np.array([[1.0]])}", nullptr, true, f1, V{},
+         V{}, "struct"},
+        {"compressed complex", "{'a': np.array([[1.0]]), 'b': np.array([[1j, 2]])}", nullptr, true, f2, V{}, V{}, "complex"},
         {"complex I", "{'a': np.array([[1 + 2j]]), 'b': np.array([[1.0]])}", nullptr, false, f1, V{}, V{}, "complex"},
         {"complex Q", "{'a': np.array([[1.0]]), 'b': np.array([[1j]])}", nullptr, false, f2, V{}, V{}, "complex"},
         {"char", "{'a': 'hello', 'b': np.array([[1.0]])}", nullptr, false, f1, V{}, V{}, "char"},
