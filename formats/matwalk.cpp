@@ -258,7 +258,7 @@ private:
     }
     Result bad(const char* what, const Tag& t) const
     {
-        return Bad{QStringLiteral("its %1 element has type %2 and %3 bytes").arg(QLatin1String(what)).arg(t.type).arg(t.bytes),
+        return Bad{QStringLiteral("its %1 element is malformed (type %2, %3 bytes)").arg(QLatin1String(what)).arg(t.type).arg(t.bytes),
                    false};
     }
 
