@@ -218,9 +218,10 @@ public:
                 const uint64_t len = u32(body.data());
                 if (Result r = next(left, &t, "field names"))
                     return r;
-                if (len ? t.bytes % len : t.bytes)
+                // The library divides by the length.
+                if (!len || t.bytes % len)
                     return bad("field names", t);
-                fields = len ? t.bytes / len : 0;
+                fields = t.bytes / len;
                 if (Result r = data(t, nullptr, "field names"))
                     return r;
             }
