@@ -25,7 +25,7 @@ allowed() {
     instr) echo "common core instr" ;;
     visa) echo "common visa" ;;
     sim) echo "common sim" ;;
-    fuzz) echo "common core" ;;
+    fuzz) echo "common core fuzz" ;;
     *) echo "common core instr front" ;;
   esac
 }
