@@ -3,7 +3,7 @@
 # no arguments, those the build needs.
 set -euo pipefail
 PACKAGES=("$@")
-((${#PACKAGES[@]})) || PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto)
+((${#PACKAGES[@]})) || PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev zlib1g-dev libtirpc-dev rpcsvc-proto)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # The build's packages, then what the tests use to check interoperability.
-./deps.sh cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto \
-          xvfb xauth iproute2 python3-numpy python3-scipy sox python3-pyvisa python3-pyvisa-py lxi-tools fonts-liberation groff-base
+./deps.sh cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev zlib1g-dev libtirpc-dev rpcsvc-proto \
+          xvfb xauth iproute2 util-linux python3-numpy python3-scipy sox python3-pyvisa python3-pyvisa-py lxi-tools fonts-liberation groff-base
 
 run_suite() { # build dir, then cmake options
   local dir=$1; shift

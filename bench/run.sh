@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=/usr/bin/python3
-./deps.sh cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto python3-numpy python3-pandas python3-scipy sox time iproute2 python3-pyvisa python3-pyvisa-py
+./deps.sh cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev zlib1g-dev libtirpc-dev rpcsvc-proto python3-numpy python3-pandas python3-scipy sox time iproute2 python3-pyvisa python3-pyvisa-py
 start=$(date +%s)
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build/bench --target orvex-cli orvexvisa orvex-instrument-sim bench_server bench_text bench_graph \

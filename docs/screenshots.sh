@@ -6,7 +6,7 @@
 # into docs/NAME.png by default.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./deps.sh cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev libtirpc-dev rpcsvc-proto xvfb xauth fonts-liberation
+./deps.sh cmake ninja-build g++ pkg-config qtbase5-dev libqwt-qt5-dev libmatio-dev zlib1g-dev libtirpc-dev rpcsvc-proto xvfb xauth fonts-liberation
 
 SCENES=(window window-dark graph-spectrum graph-zoom graph-phase graph-iq trace-analyzer trace-scope)
 ((${#@})) && SCENES=("$@")

@@ -1,5 +1,6 @@
 #include "matfile.h"
 #include "codec.h"
+#include "matwalk.h"
 
 #include <QFile>
 #include <algorithm>
@@ -109,73 +110,6 @@ int32_t writeMat(io::Writer& w, const QString& file, std::initializer_list<Named
     return ST_OK;
 }
 
-// What the element tags of a MAT-5 file say about a top-level variable.
-// The library trusts the dimensions and would read past a variable's data
-// into whatever follows, so they are checked against these bytes first.
-struct Extent {
-    bool known = false;       // uncompressed array: type and bytes of its data
-    bool compressed = false;  // bytes: the compressed element
-    uint32_t type = 0;
-    uint64_t bytes = 0;       // as far as present in the file
-};
-
-std::vector<Extent> scanMat5(const QString& file, int count)
-{
-    std::vector<Extent> out;
-    QFile f(file);
-    uint8_t h[128];
-    if (!f.open(QIODevice::ReadOnly) || f.read(reinterpret_cast<char*>(h), 128) != 128)
-        return out;
-    const bool le = h[126] == 'I' && h[127] == 'M';
-    const bool be = h[126] == 'M' && h[127] == 'I';
-    auto u32 = [le](const uint8_t* p) { return le ? io::le32(p) : io::be32(p); };
-    const uint16_t version = le ? io::le16(h + 124) : io::be16(h + 124);
-    if (!(le || be) || version != 0x0100)
-        return out; // version 7.3 or unknown: the coarse bound applies
-    const int64_t size = f.size();
-    int64_t pos = 128;
-    while (int(out.size()) < count && pos + 8 <= size) {
-        uint8_t tag[8];
-        if (!f.seek(pos) || f.read(reinterpret_cast<char*>(tag), 8) != 8)
-            break;
-        const uint32_t type = u32(tag);
-        const int64_t len = std::min<int64_t>(u32(tag + 4), size - pos - 8);
-        Extent e;
-        if (type == MAT_T_COMPRESSED) {
-            e.compressed = true;
-            e.bytes = uint64_t(len);
-        } else if (type == MAT_T_MATRIX) {
-            // Array flags, dimensions and name precede the real part.
-            std::vector<uint8_t> sub(size_t(std::min<int64_t>(len, 4096)));
-            f.read(reinterpret_cast<char*>(sub.data()), int64_t(sub.size()));
-            size_t off = 0;
-            bool ok = true;
-            for (int k = 0; k < 3 && ok; ++k) {
-                if (off + 8 > sub.size()) {
-                    ok = false;
-                    break;
-                }
-                const uint32_t t = u32(sub.data() + off);
-                off += (t >> 16) ? 8 : 8 + ((uint64_t(u32(sub.data() + off + 4)) + 7) & ~uint64_t(7));
-            }
-            if (ok) {
-                e.known = true;
-                if (off + 8 <= uint64_t(len) && off + 8 <= sub.size()) {
-                    const uint32_t t = u32(sub.data() + off);
-                    const bool small = (t >> 16) != 0;
-                    e.type = small ? (t & 0xFFFF) : t;
-                    const uint64_t announced = small ? (t >> 16) : u32(sub.data() + off + 4);
-                    const uint64_t present = uint64_t(len) - off - (small ? 4 : 8);
-                    e.bytes = std::min(announced, present);
-                }
-            }
-        }
-        out.push_back(e);
-        pos += 8 + int64_t(u32(tag + 4));
-    }
-    return out;
-}
-
 struct VarFree {
     void operator()(matvar_t* v) const { Mat_VarFree(v); }
 };
@@ -209,7 +143,7 @@ struct Var {
 
 // The header of the next variable, checked so that its data can be read
 // into float32 arrays: real, numeric, and no more elements than its bytes.
-int32_t nextVar(mat_t* mat, const QString& file, const Extent* ext, int64_t fileSize, const char* which,
+int32_t nextVar(mat_t* mat, const QString& file, const mat5::Extent* ext, int64_t fileSize, const char* which,
                 int32_t err, Var* out)
 {
     out->info.reset(Mat_VarReadNextInfo(mat));
@@ -236,8 +170,6 @@ int32_t nextVar(mat_t* mat, const QString& file, const Extent* ext, int64_t file
     if (ext && ext->known) {
         const size_t sz = Mat_SizeOf(matio_types(ext->type));
         room = sz ? ext->bytes / sz : 0;
-    } else if (ext && ext->compressed) {
-        room = ext->bytes * 1032;
     }
     if (n > room)
         return FailWith(err, why::truncated(file, QStringLiteral("its %1 variable \"%2\" announces %3 elements but "
@@ -287,12 +219,21 @@ int32_t readVar(mat_t* mat, matvar_t* v, float* dst, uint64_t n, const QString& 
     return ST_OK;
 }
 
-int32_t openMat(const QString& file, int32_t err, MatPtr* out, int64_t* size)
+// The file's structure is walked before the library opens it: the library
+// allocates what the tags announce before it compares them with the file.
+// A problem in the first variable fails with err, in a later one with ST_FILE2.
+int32_t openMat(const QString& file, int count, int32_t err, MatPtr* out, int64_t* size,
+                std::vector<mat5::Extent>* ext)
 {
     quietLibrary();
     *size = QFile(file).size();
     if (file.isEmpty() || !QFile::exists(file))
         return FailWith(err, why::cannotOpen(file));
+    const mat5::Walk w = mat5::walk(file, count, MaxAllocSamples() * 2 * sizeof(float));
+    if (!w.problem.isEmpty())
+        return FailWith(w.var ? ST_FILE2 : err, w.truncated ? why::truncated(file, w.problem)
+                                                            : why::cannotRead(file, w.problem));
+    *ext = w.vars;
     out->reset(Mat_Open(nativeName(file).constData(), MAT_ACC_RDONLY));
     if (!*out)
         return FailWith(err, withLib(why::cannotRead(file, QStringLiteral("it is not a MAT-file"))));
@@ -340,18 +281,15 @@ int32_t LoadMLabBinSgl(IQDatStr* rec)
 {
     MatPtr mi, mq;
     int64_t si = 0, sq = 0;
+    std::vector<mat5::Extent> ei, eq;
     Var vi, vq;
-    int32_t st = openMat(rec->FileI, ST_FILE1, &mi, &si);
-    if (st == ST_OK) {
-        const std::vector<Extent> ei = scanMat5(rec->FileI, 1);
-        st = nextVar(mi.get(), rec->FileI, ei.empty() ? nullptr : &ei[0], si, "first", ST_FILE1, &vi);
-    }
+    int32_t st = openMat(rec->FileI, 1, ST_FILE1, &mi, &si, &ei);
     if (st == ST_OK)
-        st = openMat(rec->FileQ, ST_FILE2, &mq, &sq);
-    if (st == ST_OK) {
-        const std::vector<Extent> eq = scanMat5(rec->FileQ, 1);
+        st = nextVar(mi.get(), rec->FileI, ei.empty() ? nullptr : &ei[0], si, "first", ST_FILE1, &vi);
+    if (st == ST_OK)
+        st = openMat(rec->FileQ, 1, ST_FILE2, &mq, &sq, &eq);
+    if (st == ST_OK)
         st = nextVar(mq.get(), rec->FileQ, eq.empty() ? nullptr : &eq[0], sq, "first", ST_FILE2, &vq);
-    }
     if (st == ST_OK)
         st = fill(rec, mi.get(), vi, rec->FileI, mq.get(), vq, rec->FileQ, ST_FILE2);
     return LoadDone(rec, st);
@@ -361,14 +299,13 @@ int32_t LoadMLabBinMix(IQDatStr* rec)
 {
     MatPtr m;
     int64_t size = 0;
+    std::vector<mat5::Extent> e;
     Var vi, vq;
-    int32_t st = openMat(rec->FileI, ST_FILE1, &m, &size);
-    if (st == ST_OK) {
-        const std::vector<Extent> e = scanMat5(rec->FileI, 2);
+    int32_t st = openMat(rec->FileI, 2, ST_FILE1, &m, &size, &e);
+    if (st == ST_OK)
         st = nextVar(m.get(), rec->FileI, e.size() > 0 ? &e[0] : nullptr, size, "first", ST_FILE1, &vi);
-        if (st == ST_OK)
-            st = nextVar(m.get(), rec->FileI, e.size() > 1 ? &e[1] : nullptr, size, "second", ST_FILE2, &vq);
-    }
+    if (st == ST_OK)
+        st = nextVar(m.get(), rec->FileI, e.size() > 1 ? &e[1] : nullptr, size, "second", ST_FILE2, &vq);
     if (st == ST_OK)
         st = fill(rec, m.get(), vi, rec->FileI, m.get(), vq, rec->FileI, ST_FILE2);
     return LoadDone(rec, st);

@@ -13,6 +13,7 @@ layer() { # repository path -> layer name
     instrument/*) echo instr ;;
     visa/*) echo visa ;;
     sim/*) echo sim ;;
+    fuzz/*) echo fuzz ;;
     *) echo front ;;
   esac
 }
@@ -24,6 +25,7 @@ allowed() {
     instr) echo "common core instr" ;;
     visa) echo "common visa" ;;
     sim) echo "common sim" ;;
+    fuzz) echo "common core fuzz" ;;
     *) echo "common core instr front" ;;
   esac
 }

@@ -9,6 +9,7 @@
 #include "formats/binary.h"
 #include "formats/catalogue.h"
 #include "formats/matfile.h"
+#include "fuzz/harness.h"
 #include "testutil.h"
 
 #include <sys/stat.h>
@@ -151,6 +152,12 @@ const QVector<ScipyCase>& scipyCases()
         {"logical", "{'a': np.array([[True, False]]), 'b': np.array([[False, True]])}", nullptr, false, ok, V{1, 0}, V{0, 1}, ""},
         {"1 x 0", "{'a': np.zeros((1, 0), 'f4'), 'b': np.zeros((1, 0), 'f4')}", nullptr, false, ok, V{}, V{}, ""},
         {"compressed", "{'a': np.array([[1.0, 2]]), 'b': np.array([[3.0, 4]])}", nullptr, true, ok, V{1, 2}, V{3, 4}, ""},
+        // Compressed arrays of arrays are walked through to their last tag.
+        {"compressed cell", "{'a': np.array([[1, 2]], 'i2'), 'b': np.array([[1, 'x', {'y': 2.0}]], dtype=object)}",
+         nullptr, true, f2, V{}, V{}, "cell"},
+        {"compressed struct", "{'a': {'x': np.arange(3.0), 'yy': 'text'}, 'b': np.array([[1.0]])}", nullptr, true, f1, V{},
+         V{}, "struct"},
+        {"compressed complex", "{'a': np.array([[1.0]]), 'b': np.array([[1j, 2]])}", nullptr, true, f2, V{}, V{}, "complex"},
         {"complex I", "{'a': np.array([[1 + 2j]]), 'b': np.array([[1.0]])}", nullptr, false, f1, V{}, V{}, "complex"},
         {"complex Q", "{'a': np.array([[1.0]]), 'b': np.array([[1j]])}", nullptr, false, f2, V{}, V{}, "complex"},
         {"char", "{'a': 'hello', 'b': np.array([[1.0]])}", nullptr, false, f1, V{}, V{}, "char"},
@@ -458,6 +465,25 @@ private slots:
             Rec in;
             QVERIFY2(read(in, 3, bad) == (lie.var ? ST_FILE2 : ST_FILE1) && LastDetail().contains("announces"), qPrintable(LastDetail()));
         }
+    }
+
+    // Every file the fuzzer found, loaded as the types of its family the way
+    // the fuzzer loaded it: a clean failure or a clean load, never a crash.
+    void hostileFixtures()
+    {
+        int files = 0;
+        const QDir root(QStringLiteral(ORVEX_TEST_DATA "/hostile"));
+        for (const QString& family : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const fuzz::Family* fam = fuzz::familyOf(qPrintable(family));
+            QVERIFY2(fam, qPrintable("no reader family " + family));
+            for (const QFileInfo& fi : QDir(root.filePath(family)).entryInfoList(QDir::Files)) {
+                const QByteArray b = readFile(fi.filePath());
+                QVERIFY2(fuzz::loadAll(*fam, reinterpret_cast<const uint8_t*>(b.constData()), size_t(b.size())),
+                         qPrintable(fi.filePath()));
+                ++files;
+            }
+        }
+        QVERIFY(files >= 2);
     }
 
     // The library writes by path, through a temporary file beside the

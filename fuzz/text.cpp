@@ -1,0 +1,3 @@
+#include "harness.h"
+
+ORVEX_FUZZ_FAMILY("text")
