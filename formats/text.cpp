@@ -260,16 +260,22 @@ int32_t skipLines(Pieces& src, uint64_t k, int32_t err, const QString& file)
     return ST_OK;
 }
 
+// Narrows [p, end) to what lies between its white space.
+void trimWs(const char*& p, const char*& end)
+{
+    while (p < end && isWs(*p))
+        ++p;
+    while (end > p && isWs(end[-1]))
+        --end;
+}
+
 // Whether [b, e), which read as 0, holds a number. Written zeros are told
 // apart quickly; anything else asks Qt, as the value itself did.
 bool heldNumber(const char* b, const char* e)
 {
     const char* p = b;
     const char* end = e;
-    while (p < end && isWs(*p))
-        ++p;
-    while (end > p && isWs(end[-1]))
-        --end;
+    trimWs(p, end);
     if (p == end)
         return false;
     const char* s = p + (*p == '+' || *p == '-');
@@ -434,10 +440,7 @@ float ParseFloat(const char* b, const char* e)
 {
     const char* p = b;
     const char* end = e;
-    while (p < end && isWs(*p))
-        ++p;
-    while (end > p && isWs(end[-1]))
-        --end;
+    trimWs(p, end);
     if (p == end)
         return 0.0f;
     // Fast path only for the plain shape [sign] digits [. digits]
