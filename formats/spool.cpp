@@ -52,7 +52,6 @@ constexpr int kPollMs = 100;
 
 QString sysReason(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
 
-
 } // namespace
 
 void RemoveSpoolsNow()

@@ -114,8 +114,6 @@ constexpr int kMaxConnections = 64;
 constexpr size_t kChunk = size_t(1) << 20;
 std::atomic<int> liveConnections{0};
 
-
-
 // Runs body(fd) on a detached thread for every accepted connection, within
 // the connection limit.
 template <typename Body>

@@ -216,7 +216,6 @@ void closeSession(Session& s)
     }
 }
 
-
 } // namespace
 
 } // namespace ovisa
