@@ -13,15 +13,8 @@ PY=${PY:-/usr/bin/python3}
 HERE=$(cd "$(dirname "$0")" && pwd)
 OUT=${WORK:-$(mktemp -d)}
 
-coproc SIM { exec "$BUILD/orvex-instrument-sim" --type Ginkgo --stdin-exit --socket 0; }
-port=
-while read -r line <&"${SIM[0]}"; do
-  case $line in
-    socket*) port=${line##*:} ;;
-    ready) break ;;
-  esac
-done
-[ -n "$port" ] || { echo "simulator did not start" >&2; exit 1; }
+source "$HERE/startsim.sh"
+start_sim --type Ginkgo
 rsrc=TCPIP::127.0.0.1::$port::SOCKET
 
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }

@@ -18,15 +18,8 @@ LIB=$BUILD/liborvexvisa.so
 
 vxi=()
 [ -n "${ORVEX_NETNS:-}" ] && vxi=(--vxi11 0 --portmapper)
-coproc SIM { exec "$BUILD/orvex-instrument-sim" --stdin-exit --socket 0 "${vxi[@]}"; }
-port=
-while read -r line <&"${SIM[0]}"; do
-  case $line in
-    socket*) port=${line##*:} ;;
-    ready) break ;;
-  esac
-done
-[ -n "$port" ] || { echo "simulator did not start" >&2; exit 1; }
+source "$HERE/startsim.sh"
+start_sim "${vxi[@]}"
 
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 # name, then the command that prints seconds; the median goes to $secs
