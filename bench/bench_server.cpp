@@ -182,7 +182,14 @@ int main(int argc, char** argv)
         rec.Q[k] = -float(k % 777) * 0.001f;
     }
     std::vector<uint8_t> wire(size_t(4 + 8 * n));
-    SymbolData::Ptr shared = SymbolData::copyOf(rec.I, rec.Q, n);
+    // orvex-cli serve hands its loaded record over as this copy is.
+    IQDatStr served;
+    if (MakeIQArr(&served, n) != ST_OK)
+        return 1;
+    std::memcpy(served.I, rec.I, n * sizeof(float));
+    std::memcpy(served.Q, rec.Q, n * sizeof(float));
+    served.N = n;
+    SymbolData::Ptr shared = SymbolData::adopt(&served);
     shared->fill(0, wire.data(), wire.size());
 
     // The contenders take turns within each round, so that a change in the
@@ -199,9 +206,19 @@ int main(int argc, char** argv)
             }
         }
         // orvex-cli serve: the loaded samples are handed to the server once.
-        Served c = serverTransfer([shared] { return shared; }, n, &sumCli);
-        // The window: each reply shares the load record's arrays.
-        Served w = serverTransfer([&rec] { return SymbolData::share(rec); }, n, &sumWin);
+        // The window: each reply shares the load record's arrays. The two
+        // swap places every round, as a transfer right after another one
+        // measured slower.
+        auto cliRun = [&] { return serverTransfer([shared] { return shared; }, n, &sumCli); };
+        auto winRun = [&] { return serverTransfer([&rec] { return SymbolData::share(rec); }, n, &sumWin); };
+        Served c{}, w{};
+        if (round % 2) {
+            w = winRun();
+            c = cliRun();
+        } else {
+            c = cliRun();
+            w = winRun();
+        }
         if (sumCli != sumPlain || sumWin != sumPlain) {
             std::fprintf(stderr, "replies differ from the plain transfer\n");
             return 1;

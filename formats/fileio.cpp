@@ -63,9 +63,11 @@ size_t Reader::read(void* dst, size_t n)
     size_t done = 0;
     while (done < n) {
         if (bpos_ == blen_) {
-            // Big reads bypass the buffer: one copy less for bulk sample data,
-            // also for the rest of a big read that began inside the buffer.
-            if (n - done >= bcap_ / 2) {
+            // Big reads bypass the buffer: one copy less for bulk sample data.
+            // The rest of a big read that began inside the buffer goes direct
+            // too, however short, or every later chunk would start inside a
+            // fresh fill and be copied twice.
+            if (n >= bcap_ / 2) {
                 qint64 got = f_.read(reinterpret_cast<char*>(out + done), qint64(n - done));
                 if (got <= 0)
                     break;

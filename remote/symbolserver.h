@@ -29,7 +29,6 @@ enum SERVER_MESSAGE_HEADER_TYPE : int32_t {
 };
 
 constexpr int kServerIdBytes = 100;
-constexpr int kSymbolPiece = 64000;   // the unit a symbols reply is cut into
 
 // Recognised requests, in the order they are tested: "GetSymbolRate" must be
 // tried before its prefix "GetSymbol".
@@ -71,7 +70,9 @@ public:
     // Shares the record's arrays without copying: valid because samples are
     // never rewritten in place (see IQDatStr::Keep).
     static Ptr share(const IQDatStr& rec);
-    // Takes the record's arrays over; the record is left without arrays.
+    // Takes the record's samples over, the record is left without arrays.
+    // They are kept as the reply itself, made once: a server that only
+    // serves these samples then sends every reply straight from memory.
     static Ptr adopt(IQDatStr* rec);
 
     uint64_t n() const { return n_; }
@@ -79,11 +80,14 @@ public:
     uint64_t replyBytes() const { return 4 + 8 * n_; }
     // Writes bytes [offset, offset + len) of the symbols reply to out.
     void fill(uint64_t offset, uint8_t* out, size_t len) const;
+    // The whole reply in memory (adopted samples), or null.
+    const uint8_t* reply() const { return reply_; }
 
 private:
     std::shared_ptr<const void> keep_;
     const float* i_ = nullptr;
     const float* q_ = nullptr;
+    const uint8_t* reply_ = nullptr;
     uint64_t n_ = 0;
 };
 

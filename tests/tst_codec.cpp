@@ -190,6 +190,34 @@ private slots:
         }
     }
 
+    // Samples adopted as the reply itself read as the same reply, across
+    // the steps it is made in; the record is left empty, and arrays that
+    // someone else still shares are left as they were.
+    void adoptedReply()
+    {
+        for (uint64_t n : {uint64_t(1), uint64_t(1048575), uint64_t(1048576), uint64_t(1048577)})
+        for (bool shared : {false, true}) {
+            Rec r;
+            QCOMPARE(MakeIQArr(&r.r, n), ST_OK);
+            r.r.N = n;
+            for (uint64_t k = 0; k < n; ++k)
+                r.r.I[k] = float(k) + 0.5f, r.r.Q[k] = -float(k % 4093);
+            const SymbolData::Ptr copy = SymbolData::copyOf(r.r.I, r.r.Q, n);
+            const SymbolData::Ptr other = shared ? SymbolData::share(r.r) : nullptr;
+            const SymbolData::Ptr d = SymbolData::adopt(&r.r);
+            QVERIFY(d->reply() && !r.r.I && !r.r.Q && d->n() == n);
+            QByteArray want(int(copy->replyBytes()), '\0'), got(want.size(), '\x55');
+            copy->fill(0, reinterpret_cast<uint8_t*>(want.data()), size_t(want.size()));
+            d->fill(0, reinterpret_cast<uint8_t*>(got.data()), size_t(got.size()));
+            QCOMPARE(firstDiff(got, want), -1);
+            QCOMPARE(firstDiff(QByteArray(reinterpret_cast<const char*>(d->reply()), want.size()), want), -1);
+            if (other) {
+                other->fill(0, reinterpret_cast<uint8_t*>(got.data()), size_t(got.size()));
+                QCOMPARE(firstDiff(got, want), -1);
+            }
+        }
+    }
+
     // The arrays start at zero whether they come from the heap or straight
     // from the kernel, do not overlap, go back when freed, and a count that
     // cannot be had leaves the record without arrays.

@@ -25,18 +25,31 @@ qint64 ends(Client& c)
 }
 
 // The window's side of the server: a load record in miniature (n samples,
-// I = k + 0.25, Q = -k - 0.5), served on a port the system picks.
+// I = k + 0.25, Q = -k - 0.5), served on a port the system picks. Held
+// whole, the samples are served as orvex-cli serve does: adopted once, as
+// the reply itself.
 struct Host {
     ServeState st;
     testutil::Vf i, q;
     int snapshots = 0;
     SymbolServer srv;
 
-    explicit Host(uint64_t n, double clock = 2.5e6)
+    explicit Host(uint64_t n, double clock = 2.5e6, bool whole = false)
     {
         load(n, clock);
         srv.setStateSource([this] { return st; });
-        srv.setSymbolSource([this] { return ++snapshots, SymbolData::copyOf(i.data(), q.data(), i.size()); });
+        if (whole) {
+            IQDatStr rec;
+            if (MakeIQArr(&rec, n) == ST_OK) {
+                std::copy(i.begin(), i.end(), rec.I);
+                std::copy(q.begin(), q.end(), rec.Q);
+                rec.N = n;
+            }
+            SymbolData::Ptr d = SymbolData::adopt(&rec);
+            srv.setSymbolSource([this, d] { return ++snapshots, d; });
+        } else {
+            srv.setSymbolSource([this] { return ++snapshots, SymbolData::copyOf(i.data(), q.data(), i.size()); });
+        }
         srv.listen(0);
     }
     void load(uint64_t n, double clock = 2.5e6)
@@ -109,17 +122,20 @@ private slots:
         }
     }
 
-    // Sizes around the 64000-byte piece (8000 samples), the two pieces sent
-    // at a time and the progress step (4 MiB): every byte arrives, a reply
+    // Replies made from the arrays and held whole, of sizes around the
+    // 2 MiB send (262143.5 samples with the type), the progress step
+    // (4 MiB) and the four pieces made ahead: every byte arrives, a reply
     // made meanwhile follows it unmixed, and the progress reported adds up.
     void symbolPieces()
     {
-        for (uint64_t n : {0, 1, 7999, 8000, 8001, 15999, 16000, 16001, 524287, 524288, 524289}) {
-            Host h(n);
+        for (uint64_t n : {0, 1, 262143, 262144, 524287, 524288, 524289, 1048576, 1310721})
+        for (bool whole : {false, true}) {
+            Host h(n, 2.5e6, whole);
             QSignalSpy spy(&h.srv, &SymbolServer::symbolPiece);
             Greeted c(h.port());
             const QByteArray want = n ? h.symbols() : QByteArray();
-            QVERIFY2(c.ok && c.asks("GetSymbolGetServerID", want + serverId()), qPrintable(QString::number(n)));
+            QVERIFY2(c.ok && c.asks("GetSymbolGetServerID", want + serverId(), 30000),
+                     qPrintable(QStringLiteral("%1 %2").arg(n).arg(whole ? "whole" : "made")));
             qint64 seen = 0;
             QVERIFY(waitFor([&] {
                 for (; !spy.isEmpty(); spy.removeFirst())
