@@ -10,8 +10,6 @@
 #include <QTemporaryDir>
 
 #ifdef __linux__
-#include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -27,23 +25,6 @@ constexpr uint64_t kBigRecord = 125000000;  // from here on a twentieth of the r
 constexpr uint64_t kMaxReadBytes = 0x7FFFFFF8u;
 constexpr unsigned kMinTimeoutMs = 60000;
 constexpr unsigned kFilePiece = 1u << 20;
-
-// Takes the pages of a new record in one go rather than one fault per 4 kB
-// page during the transfer, where the faults cost more than the copying.
-// Kernels without MADV_POPULATE_WRITE (before Linux 5.14) refuse it harmlessly.
-void Prefault(float* p, uint64_t n)
-{
-#ifdef __linux__
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
-    const uintptr_t to = reinterpret_cast<uintptr_t>(p + n) & ~(page - 1);
-    if (to > from)
-        madvise(reinterpret_cast<void*>(from), to - from, 23 /* MADV_POPULATE_WRITE */);
-#else
-    (void)p;
-    (void)n;
-#endif
-}
 
 // How a read ends: the record keeps its samples only on success.
 int Finish(IQDatStr* d, int st, uint64_t n)
@@ -124,8 +105,6 @@ int ReadIQ(AnaStr* a, IQDatStr* d, char which, double divisor)
     const uint64_t cap = d->N;
     if (MakeIQArr(d, cap) != ST_OK)
         return Finish(d, VI_ERROR_ALLOC, 0);
-    Prefault(d->I, cap);
-    Prefault(d->Q, cap);
     hvSetAttribute(a->Vi, VI_ATTR_TMO_VALUE, ReadTimeoutMs(cap, a->SRate));
     const DevStr* row = DevTypValid(a->DevTyp) ? &ag[a->DevTyp] : nullptr;
     if (row && row->does(kAcqRawSetup))
