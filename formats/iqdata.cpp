@@ -155,8 +155,8 @@ namespace {
 // the kernel's page faults (zeroing 4 KiB at a time, the larger part of a
 // big load) then overlap reading and decoding. MADV_POPULATE_WRITE never
 // touches the contents, so it may run while the arrays are being written.
-// (Taking the pages from the end instead, to meet the loader halfway, was
-// slower: the two then contend for the same locks.)
+// (Taking the pages from the end instead, to meet the loader halfway,
+// measured slower.)
 struct Populator {
     std::atomic<bool> stop{false};
     std::thread thread;

@@ -9,9 +9,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#ifdef __linux__
-#endif
-
 #include <algorithm>
 #include <climits>
 #include <cmath>

@@ -63,7 +63,7 @@ constexpr int kStallMs = 10;
 // larger sends wake the client less often: on loopback 2 MiB measured 0.85x
 // a plain send() of ready-made bytes, 128000 bytes 0.6x; larger pieces no
 // longer fit the cache they are made in. The stream is the same.
-static const size_t kSendBytes = getenv("SB") ? size_t(atol(getenv("SB"))) : size_t(2) << 20;
+constexpr size_t kSendBytes = size_t(2) << 20;
 
 #ifdef MSG_NOSIGNAL
 constexpr int kNoSignal = MSG_NOSIGNAL;
@@ -261,11 +261,12 @@ class PieceMaker {
 public:
     PieceMaker(const SymbolData& data, uint64_t total) : data_(data), total_(total)
     {
-        for (auto& b : buf_)
-            b.resize(size_t(std::min<uint64_t>(kSendBytes, total)));
+        buf_[0].resize(size_t(std::min<uint64_t>(kSendBytes, total)));
         // A reply of one piece is not worth a thread; without one (none to
-        // be had), the pieces are made by take().
+        // be had), take() makes every piece in the first buffer.
         if (total > kSendBytes) {
+            for (auto& b : buf_)
+                b.resize(kSendBytes);
             try {
                 thread_ = std::thread([this] { run(); });
             } catch (const std::system_error&) {
@@ -285,14 +286,13 @@ public:
     // Piece k (bytes from k * kSendBytes), once made.
     const uint8_t* take(uint64_t k)
     {
-        uint8_t* b = buf_[k % kDepth].data();
         if (!thread_.joinable()) {
-            make(k, b);
-            return b;
+            make(k, buf_[0].data());
+            return buf_[0].data();
         }
         std::unique_lock<std::mutex> g(m_);
         cv_.wait(g, [&] { return made_ > k; });
-        return b;
+        return buf_[k % kDepth].data();
     }
     // Piece k has gone out; its buffer may take another.
     void sent(uint64_t k)
